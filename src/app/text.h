@@ -1,0 +1,31 @@
+// Bounded text helpers for the fixed-size buffers that paths and short texts live in.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qlan {
+
+// Size of every path buffer: at most 259 characters and the terminator.
+inline constexpr std::size_t kPathSize = 260;
+
+// Copies src into out (size bytes) with its terminator; false, and out left untouched,
+// when it would not fit.
+bool CopyText(char* out, std::size_t size, std::string_view src) noexcept;
+
+// Appends the pieces to the text already in out; false, and out left untouched, when the
+// result would not fit.
+bool AppendText(char* out, std::size_t size, std::string_view piece) noexcept;
+
+// Length of a zero-terminated text inside a field of size bytes, never reading past it.
+std::size_t BoundedLength(const char* field, std::size_t size) noexcept;
+
+// Decimal value as the dialog and the HTTP layer read numbers: leading white space, an
+// optional sign, digits up to the first non-digit; no digits give 0. Saturates instead of
+// overflowing.
+long long ReadDecimal(std::string_view text) noexcept;
+
+// printf-free formatting of a signed number.
+std::string DecimalText(long long value);
+
+}  // namespace qlan

@@ -1,0 +1,63 @@
+// The HTTP/1.1 subset both online operations speak: proxy check, peer choice, request
+// head, send rule and response head.
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "net/tcp_connection.h"
+
+namespace qlan {
+
+class WindowSystem;
+
+inline constexpr int kNameNotFound = -128;
+inline constexpr int kConnectFailed = -129;
+inline constexpr int kBadResponse = -130;
+inline constexpr int kNothingReceived = -131;
+inline constexpr int kHttpError = -132;
+inline constexpr int kHighScoreFileFailed = -133;
+inline constexpr int kBadProxy = -134;
+inline constexpr int kSendFailed = -135;
+inline constexpr int kConnectionCut = -136;
+
+inline constexpr std::int32_t kDefaultContentLength = 1048576;
+inline constexpr int kLineBufferSize = 1024;
+
+// The peer of an exchange: proxyAddress null means straight to RankingHost on port 80.
+struct ProxyChoice {
+  const char* proxyAddress = nullptr;
+  int proxyPort = 0;
+};
+
+// Checks the live settings' proxy fields with the flow's caption. False after showing
+// its message (the flow stops); otherwise *choice is what the exchange gets.
+bool CheckProxySettings(WindowSystem& window, std::string_view caption, ProxyChoice* choice);
+
+// 0, kBadProxy, kNameNotFound or kConnectFailed.
+int openExchange(TcpConnection& connection, const char* proxyAddress, int proxyPort) noexcept;
+
+// Joins the results of the pieces of one request: the request counts as sent only when
+// every piece went out whole.
+class RequestSender {
+ public:
+  explicit RequestSender(TcpConnection& connection) noexcept : connection_(connection) {}
+  void send(const void* data, int count) noexcept;
+  void send(std::string_view text) noexcept { send(text.data(), static_cast<int>(text.size())); }
+  bool sent() const noexcept { return joined_ >= 1; }
+
+ private:
+  TcpConnection& connection_;
+  int joined_ = 0;
+};
+
+// Request line, Host and User-Agent lines with the exchange's line end (eol).
+void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+                     const char* proxyAddress, const char* userAgent, std::string_view eol) noexcept;
+
+// Reads the status line into statusLine (kLineBufferSize bytes) and the header block.
+// 0 with *contentLength set, or kNothingReceived, kConnectionCut, kBadResponse, kHttpError;
+// a negative or out-of-range Content-Length is kBadResponse.
+int readResponseHead(TcpConnection& connection, char* statusLine,
+                     std::int32_t* contentLength) noexcept;
+
+}  // namespace qlan

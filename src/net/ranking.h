@@ -1,0 +1,15 @@
+// Where the ranking server is, and how the tool names itself to it.
+#pragma once
+
+namespace qlan {
+
+// Set when building (QLAN_RANKING_HOST); the one place the host name lives.
+extern const char* const RankingHost;
+extern const char* const UserAgent;
+inline constexpr int kRankingPort = 80;
+
+inline constexpr char kScorePath[] = "/sw/qlan/score.dat";
+inline constexpr char kEntryPostPath[] = "/sw/qlan/hsentry/0/";
+inline constexpr char kEntryPagePath[] = "/sw/qlan/hsentry/1/";
+
+}  // namespace qlan

@@ -1,0 +1,144 @@
+// Folders, environment and file helpers for tests, on both platforms.
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace qlan::test {
+namespace {
+
+fs::path FromUtf8(const std::string& s) {
+  return fs::path(std::u8string(s.begin(), s.end()));
+}
+
+std::string ToUtf8(const fs::path& p) {
+  const std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+#ifdef _WIN32
+std::wstring Wide(const std::string& s) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+#endif
+
+bool GetEnv(const std::string& name, std::string* value) {
+#ifdef _WIN32
+  wchar_t buffer[32768];
+  const DWORD n = GetEnvironmentVariableW(Wide(name).c_str(), buffer, 32768);
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+  *value = ToUtf8(fs::path(std::wstring(buffer, n)));
+  return true;
+#else
+  const char* v = std::getenv(name.c_str());
+  if (v == nullptr) return false;
+  *value = v;
+  return true;
+#endif
+}
+
+void SetEnv(const std::string& name, const std::string* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableW(Wide(name).c_str(), value ? Wide(*value).c_str() : nullptr);
+#else
+  if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+#endif
+}
+
+}  // namespace
+
+char Separator() {
+#ifdef _WIN32
+  return '\\';
+#else
+  return '/';
+#endif
+}
+
+TempFolder::TempFolder() {
+  static std::atomic<unsigned> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  fs::path p = fs::temp_directory_path() /
+               ("qlantest-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  fs::create_directories(p);
+  path_ = ToUtf8(p);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  // Read-only files must be made writable before a recursive removal on Windows.
+  for (auto it = fs::recursive_directory_iterator(FromUtf8(path_), ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  fs::remove_all(FromUtf8(path_), ec);
+}
+
+std::string TempFolder::Join(const std::string& name) const { return path_ + Separator() + name; }
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value, bool unset) : name_(name) {
+  hadOld_ = GetEnv(name_, &old_);
+  SetEnv(name_, unset ? nullptr : &value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnv(name_, hadOld_ ? &old_ : nullptr); }
+
+UserDataFixture::UserDataFixture() : env_("APPDATA", root_.path()) {}
+
+std::string UserDataFixture::VendorPath(const std::string& name) const {
+  return root_.Join("velmorn") + (name.empty() ? "" : std::string(1, Separator()) + name);
+}
+
+std::string UserDataFixture::ReplayPath(const std::string& name) const {
+  return VendorPath("qlan_rep") + (name.empty() ? "" : std::string(1, Separator()) + name);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(FromUtf8(path), std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+bool Exists(const std::string& path) { return fs::exists(FromUtf8(path)); }
+
+void MakeFolder(const std::string& path) { fs::create_directories(FromUtf8(path)); }
+
+void SetReadOnly(const std::string& path, bool readOnly) {
+  const auto bits = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(FromUtf8(path), readOnly ? bits : fs::perms::owner_write,
+                  readOnly ? fs::perm_options::remove : fs::perm_options::add);
+}
+
+std::string TestDataPath(const std::string& relative) {
+  std::string p = std::string(QLAN_TESTDATA_DIR) + "/" + relative;
+#ifdef _WIN32
+  // Wine maps the Unix root to drive Z:.
+  for (char& c : p) {
+    if (c == '/') c = '\\';
+  }
+  if (!p.empty() && p[0] == '\\') p = "Z:" + p;
+#endif
+  return p;
+}
+
+}  // namespace qlan::test

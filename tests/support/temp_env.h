@@ -1,0 +1,61 @@
+// Test fixtures that give every test its own folders and environment.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qlan::test {
+
+// A fresh folder, removed with everything in it at the end of the test. path() is in the
+// form the program's own code uses (backslashes on Windows, slashes natively).
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + separator + name
+  std::string Join(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with unset, removes) an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value, bool unset = false);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool hadOld_;
+};
+
+// Points APPDATA at a fresh folder; the per-user folder is then appData()/velmorn.
+class UserDataFixture {
+ public:
+  UserDataFixture();
+  const std::string& appData() const { return root_.path(); }
+  std::string VendorPath(const std::string& name = "") const;   // .../velmorn/name
+  std::string ReplayPath(const std::string& name = "") const;   // .../velmorn/qlan_rep/name
+
+ private:
+  TempFolder root_;
+  ScopedEnv env_;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool Exists(const std::string& path);
+void MakeFolder(const std::string& path);
+void SetReadOnly(const std::string& path, bool readOnly);
+// A known-answer file from the shared test data, e.g. "replays/good/r710.replay".
+std::string TestDataPath(const std::string& relative);
+char Separator();
+
+}  // namespace qlan::test
