@@ -55,9 +55,10 @@ void sendRequestHead(RequestSender& sender, std::string_view method, std::string
                      const char* proxyAddress, const char* userAgent, std::string_view eol) noexcept;
 
 // Reads the status line into statusLine (kLineBufferSize bytes) and the header block.
-// 0 with *contentLength set, or kNothingReceived, kConnectionCut, kBadResponse, kHttpError;
-// a negative or out-of-range Content-Length is kBadResponse.
-int readResponseHead(TcpConnection& connection, char* statusLine,
-                     std::int32_t* contentLength) noexcept;
+// 0 with *contentLength set (kDefaultContentLength when the head had no Content-Length
+// line; *lengthGiven, when asked for, tells which), or kNothingReceived, kConnectionCut,
+// kBadResponse, kHttpError; a negative or out-of-range Content-Length is kBadResponse.
+int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* contentLength,
+                     bool* lengthGiven = nullptr) noexcept;
 
 }  // namespace qlan
