@@ -1,0 +1,197 @@
+// Replay folder, file names, and the one parser that both the file reader and the
+// in-memory validator of the ranking server go through.
+#include "records/replay.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/files.h"
+#include "app/paths.h"
+#include "app/text.h"
+
+namespace qlan {
+namespace {
+
+ReplayHeader g_replayHeader{};
+AutoArray<unsigned char> g_replayPayload;
+
+// Where the parser takes its bytes from: an open file or a block of memory.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to n bytes into out; fewer only at the end of the data or on a failed read.
+  virtual std::uint32_t Read(void* out, std::uint32_t n) noexcept = 0;
+  // Bytes not yet read, or -1 when that cannot be told.
+  virtual std::int64_t Remaining() const noexcept = 0;
+};
+
+class FileSource final : public ByteSource {
+ public:
+  explicit FileSource(FileHandle file) noexcept : file_(file), size_(FileSize(file)) {}
+
+  std::uint32_t Read(void* out, std::uint32_t n) noexcept override {
+    // The file layer counts in signed 32 bits; anything larger goes in pieces.
+    constexpr std::uint32_t kPiece = 0x40000000;
+    std::uint32_t done = 0;
+    while (done < n) {
+      const std::uint32_t ask = n - done < kPiece ? n - done : kPiece;
+      const std::int32_t got =
+          FileRead(file_, static_cast<std::int32_t>(ask), static_cast<unsigned char*>(out) + done);
+      if (got <= 0) break;
+      done += static_cast<std::uint32_t>(got);
+      if (static_cast<std::uint32_t>(got) < ask) break;
+    }
+    position_ += done;
+    return done;
+  }
+
+  std::int64_t Remaining() const noexcept override {
+    if (size_ < 0) return -1;
+    return size_ > position_ ? size_ - position_ : 0;
+  }
+
+ private:
+  FileHandle file_;
+  std::int64_t size_;
+  std::int64_t position_ = 0;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(const unsigned char* data, std::size_t size) noexcept
+      : data_(data), size_(data == nullptr ? 0 : size) {}
+
+  std::uint32_t Read(void* out, std::uint32_t n) noexcept override {
+    const std::size_t left = size_ - position_;
+    const std::size_t take = n < left ? n : left;
+    if (take > 0) std::memcpy(out, data_ + position_, take);
+    position_ += take;
+    return static_cast<std::uint32_t>(take);
+  }
+
+  std::int64_t Remaining() const noexcept override {
+    return static_cast<std::int64_t>(size_ - position_);
+  }
+
+ private:
+  const unsigned char* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+std::uint32_t BigEndian(const unsigned char* b) noexcept {
+  return (static_cast<std::uint32_t>(b[0]) << 24) | (static_cast<std::uint32_t>(b[1]) << 16) |
+         (static_cast<std::uint32_t>(b[2]) << 8) | static_cast<std::uint32_t>(b[3]);
+}
+
+// Magic, fifteen header words read one at a time, then the payload in one read and its
+// checksum. Header words land in header as soon as they are read.
+int ParseReplay(ByteSource& source, ReplayHeader& header,
+                AutoArray<unsigned char>& payload) noexcept {
+  unsigned char word[4];
+  if (source.Read(word, 4) < 4) return kReplayShortHeader;
+  if (std::memcmp(word, "QLNR", 4) != 0) return kReplayBadMagic;
+
+  std::uint32_t checksum = 0;
+  std::uint32_t length = 0;
+  for (int i = 0; i < 15; ++i) {
+    if (source.Read(word, 4) < 4) return kReplayShortHeader;
+    const std::uint32_t value = BigEndian(word);
+    switch (i) {
+      case 0: header.time = value; break;
+      case 1: header.distance = value; break;
+      case 2: header.route = value; break;
+      case 3: header.keptWord1 = value; break;
+      case 4: header.keptWord2 = value; break;
+      case 12: header.flags = value; break;
+      case 13: checksum = value; break;
+      case 14: length = value; break;
+      default: break;  // the seven reserved words
+    }
+  }
+
+  // A length beyond what the data still holds cannot be satisfied: say so before
+  // asking for the memory.
+  const std::int64_t remaining = source.Remaining();
+  if (remaining >= 0 && static_cast<std::int64_t>(length) > remaining) return kReplayShortPayload;
+  if (!payload.Resize(length)) return kReplayNoMemory;
+  if (source.Read(payload.data(), length) < length) return kReplayShortPayload;
+
+  if (ReplayChecksum(header.route, header.flags, payload.data(), length) != checksum) {
+    return kReplayBadChecksum;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int GetReplayFolder(char* out, std::size_t outSize) noexcept {
+  if (out == nullptr || outSize == 0) return kReplayNoFolder;
+  std::memset(out, 0, outSize);
+  char path[kPathSize] = {};
+  if (GetUserDataPath(kVendorFolder, "", path) != 0) return kReplayNoFolder;
+  const std::size_t withSeparator = BoundedLength(path, sizeof path);
+  if (withSeparator > 0) path[withSeparator - 1] = '\0';
+  if (EnsureSubfolder(path, kReplayFolderName, path) != 0) return kReplayNoFolder;
+  // A path cut short would name another folder: refuse instead.
+  const std::size_t length = BoundedLength(path, sizeof path);
+  if (length >= outSize) return kReplayNoFolder;
+  std::memcpy(out, path, length);
+  return 0;
+}
+
+int GetReplayPath(int route, char* out, std::size_t outSize) noexcept {
+  if (out == nullptr || outSize == 0) return kReplayNoFolder;
+  out[0] = '\0';
+  if (route < kFirstRoute || route >= kFirstRoute + kRouteCount) return kReplayNoFolder;
+  char folder[kPathSize];
+  const int result = GetReplayFolder(folder, sizeof folder);
+  if (result != 0) return result;
+  char name[16];
+  std::snprintf(name, sizeof name, "\\r%03d.replay", route);
+  char path[kPathSize];
+  if (!CopyText(path, sizeof path, folder) || !AppendText(path, sizeof path, name) ||
+      !CopyText(out, outSize, path)) {
+    return kReplayNoFolder;
+  }
+  return 0;
+}
+
+int ReadReplaySummary(int route) noexcept {
+  char path[kPathSize];
+  const int pathResult = GetReplayPath(route, path, sizeof path);
+  if (pathResult != 0) return pathResult;
+
+  ScopedFile file(FileOpen(path, kFileRead));
+  const int openError = FileError();
+  if (openError != 0) return openError;
+  if (!file.valid()) return kReplayNoFolder;
+
+  FileSource source(file.get());
+  const int result = ParseReplay(source, g_replayHeader, g_replayPayload);
+  file.reset();
+  if (result == 0 && g_replayHeader.route != static_cast<std::uint32_t>(route)) {
+    return kReplayWrongRoute;
+  }
+  return result;
+}
+
+std::uint32_t LastReplayTime() noexcept { return g_replayHeader.time; }
+std::uint32_t LastReplayDistance() noexcept { return g_replayHeader.distance; }
+const ReplayHeader& LastReplayHeader() noexcept { return g_replayHeader; }
+const AutoArray<unsigned char>& LastReplayPayload() noexcept { return g_replayPayload; }
+
+int ValidateReplayBytes(const unsigned char* data, std::size_t size, ReplaySummary* out) noexcept {
+  ReplayHeader header{};
+  AutoArray<unsigned char> payload;
+  MemorySource source(data, size);
+  int result = ParseReplay(source, header, payload);
+  if (result == 0 && (header.route < static_cast<std::uint32_t>(kFirstRoute) ||
+                      header.route >= static_cast<std::uint32_t>(kFirstRoute + kRouteCount))) {
+    result = kReplayWrongRoute;
+  }
+  if (out != nullptr) *out = ReplaySummary{header.route, header.time, header.distance, header.flags};
+  return result;
+}
+
+}  // namespace qlan
