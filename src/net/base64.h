@@ -1,0 +1,58 @@
+// Base64 text of a replay file, in 64-character lines joined by a bare LF, written into a
+// QString for the upload.
+#pragma once
+#include <cstdint>
+
+#include "app/files.h"
+#include "net/qstring.h"
+
+namespace qlan {
+
+// The standard alphabet; '=' pads.
+inline constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr char kBase64Pad = '=';
+inline constexpr int kBase64LineLength = 64;
+
+// Bytes read at a time: a multiple of 3 (and of a whole line's 48), so the output is the
+// same as with any other such size.
+inline constexpr std::int32_t kBase64ChunkSize = 48 * 4096;
+
+// Length of the text made from size bytes, line feeds included: 4 * G + (G - 1) / 16 with
+// G = (size + 2) / 3 groups; 0 for nothing.
+constexpr std::int64_t Base64TextLength(std::int64_t size) noexcept {
+  if (size <= 0) return 0;
+  const std::int64_t groups = (size + 2) / 3;
+  return 4 * groups + (groups - 1) / 16;
+}
+
+// Where the encoder's bytes come from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Bytes left to read, or -1 when unknown.
+  virtual std::int64_t size() noexcept = 0;
+  // Up to count bytes (fewer only at the end), or -1 when the read failed.
+  virtual std::int32_t read(void* buffer, std::int32_t count) noexcept = 0;
+};
+
+// A file opened for reading, through the file layer.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(FileHandle file) noexcept : file_(file) {}
+  std::int64_t size() noexcept override;
+  std::int32_t read(void* buffer, std::int32_t count) noexcept override;
+
+ private:
+  FileHandle file_;
+};
+
+// Encodes everything the source holds into out. The length of the text (0 for nothing),
+// or -1, with out left empty, when a read fails, the source does not hold the size it
+// announced, the text would not fit a QString, or memory runs out.
+std::int32_t encodeBase64(ByteSource& source, QString& out) noexcept;
+
+// The same for a file freshly opened for reading.
+std::int32_t encodeFileBase64(FileHandle file, QString& out) noexcept;
+
+}  // namespace qlan
