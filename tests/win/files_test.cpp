@@ -6,6 +6,7 @@
 #include "app/files.h"
 #include "app/paths.h"
 #include "app/settings.h"
+#include "app/text.h"
 #include "support/temp_env.h"
 
 namespace qlan {

@@ -1,0 +1,261 @@
+// The end-to-end driver's window and process plumbing.
+#include "driver.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace qlan::e2e {
+namespace {
+
+struct FindState {
+  DWORD pid;
+  bool wantDialog;
+  HWND found;
+};
+
+std::wstring ClassOf(HWND h) {
+  wchar_t name[64] = {};
+  GetClassNameW(h, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND h) {
+  const LRESULT n = SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+  const LRESULT got = SendMessageW(h, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(got));
+  return text;
+}
+
+// The configuration dialog has the download button; a message box has the 0xFFFF text.
+BOOL CALLBACK FindWindowOf(HWND h, LPARAM param) {
+  auto* state = reinterpret_cast<FindState*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != state->pid || !IsWindowVisible(h) || ClassOf(h) != L"#32770") return TRUE;
+  const bool isDialog = GetDlgItem(h, 1006) != nullptr;
+  if (isDialog == state->wantDialog) {
+    state->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindTop(DWORD pid, bool wantDialog) {
+  FindState state{pid, wantDialog, nullptr};
+  EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&state));
+  return state.found;
+}
+
+// Captures a control's pixels from the screen.
+std::vector<COLORREF> Capture(HWND control, int w, int h) {
+  RECT r{};
+  GetWindowRect(control, &r);
+  HDC screen = GetDC(nullptr);
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(screen, r.left + x, r.top + y));
+  }
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+std::vector<COLORREF> Render(LPCWSTR id, int w, int h, COLORREF background) {
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(background);
+  RECT all{0, 0, w, h};
+  FillRect(memory, &all, brush);
+  DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), w, h, 0, nullptr, DI_NORMAL);
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(memory, x, y));
+  }
+  SelectObject(memory, old);
+  DeleteObject(brush);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Icon handles are per process under Wine, so the icon is recognised by its pixels.
+LPCWSTR IconOf(HWND box) {
+  HWND iconControl = nullptr;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM param) -> BOOL {
+        if (ClassOf(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+          *reinterpret_cast<HWND*>(param) = child;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&iconControl));
+  if (iconControl == nullptr) return nullptr;
+  const int w = GetSystemMetrics(SM_CXICON);
+  const int h = GetSystemMetrics(SM_CYICON);
+  const auto seen = Capture(iconControl, w, h);
+  LPCWSTR best = nullptr;
+  std::size_t bestDiff = seen.size();
+  for (LPCWSTR id : {IDI_HAND, IDI_EXCLAMATION, IDI_ASTERISK, IDI_QUESTION}) {
+    const auto drawn = Render(id, w, h, seen.front());
+    std::size_t diff = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) diff += seen[i] != drawn[i] ? 1u : 0u;
+    if (diff < bestDiff) {
+      bestDiff = diff;
+      best = id;
+    }
+  }
+  return bestDiff * 20 < seen.size() ? best : nullptr;
+}
+
+}  // namespace
+
+std::wstring Wide(const std::string& utf8) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+std::wstring ToolPath() {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path = self;
+  // The test program lives in build/windows/tests/e2e; the tool in build/windows.
+  for (int up = 0; up < 3; ++up) path.resize(path.find_last_of(L'\\'));
+  return path + L"\\" + Wide(QLANTOOL_EXE_NAME);
+}
+
+Tool::Tool(const std::string& appData) {
+  // The tool's environment: ours, with APPDATA replaced.
+  std::map<std::wstring, std::wstring> vars;
+  LPWCH block = GetEnvironmentStringsW();
+  for (LPWCH p = block; *p != L'\0'; p += wcslen(p) + 1) {
+    std::wstring entry = p;
+    const auto eq = entry.find(L'=', 1);
+    if (eq != std::wstring::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  FreeEnvironmentStringsW(block);
+  for (auto it = vars.begin(); it != vars.end();) {
+    it = _wcsicmp(it->first.c_str(), L"APPDATA") == 0 ? vars.erase(it) : std::next(it);
+  }
+  vars[L"APPDATA"] = Wide(appData);
+  std::wstring env;
+  for (const auto& [k, v] : vars) env += k + L"=" + v + L'\0';
+  env += L'\0';
+
+  std::wstring exe = ToolPath();
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                 CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &info_);
+  EXPECT_TRUE(ok) << "CreateProcessW failed: " << GetLastError();
+  if (ok) WaitForInputIdle(info_.hProcess, 5000);
+}
+
+Tool::~Tool() {
+  if (info_.hProcess != nullptr) {
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(info_.hProcess, 99);
+      WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+  }
+}
+
+HWND Tool::Dialog(DWORD timeoutMs) {
+  if (dialog_ == nullptr || !IsWindow(dialog_)) {
+    dialog_ = nullptr;
+    WaitUntil([&] { return (dialog_ = FindTop(info_.dwProcessId, true)) != nullptr; }, timeoutMs);
+  }
+  return dialog_;
+}
+
+MessageBoxSeen Tool::WaitForMessageBox(DWORD timeoutMs) {
+  MessageBoxSeen seen;
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = FindTop(info_.dwProcessId, false)) != nullptr; }, timeoutMs)) {
+    return seen;
+  }
+  // Let the box finish laying itself out.
+  Sleep(50);
+  seen.window = box;
+  seen.caption = TextOf(box);
+  if (HWND text = GetDlgItem(box, 0xFFFF)) seen.text = TextOf(text);
+  seen.owner = GetWindow(box, GW_OWNER);
+  seen.icon = IconOf(box);
+  seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
+  return seen;
+}
+
+bool Tool::NoMessageBoxWithin(DWORD ms) {
+  return !WaitUntil([&] { return FindTop(info_.dwProcessId, false) != nullptr; }, ms);
+}
+
+void Tool::Answer(const MessageBoxSeen& box, int button) {
+  PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.window, button)));
+  WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
+}
+
+void Tool::Press(int id) {
+  HWND dlg = Dialog();
+  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+}
+
+void Tool::Click(int id) { SendMessageW(GetDlgItem(Dialog(), id), BM_CLICK, 0, 0); }
+
+bool Tool::IsChecked(int id) {
+  return SendMessageW(GetDlgItem(Dialog(), id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::wstring Tool::Text(int id) { return TextOf(GetDlgItem(Dialog(), id)); }
+
+void Tool::SetText(int id, const std::wstring& text) {
+  SendMessageW(GetDlgItem(Dialog(), id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::vector<Control> Tool::Controls() {
+  std::vector<Control> out;
+  for (HWND c = GetWindow(Dialog(), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    out.push_back(Control{GetDlgCtrlID(c), ClassOf(c), TextOf(c), IsWindowEnabled(c) != FALSE,
+                          IsWindowVisible(c) != FALSE});
+  }
+  return out;
+}
+
+std::vector<std::wstring> Tool::ListLines(int id) {
+  HWND list = GetDlgItem(Dialog(), id);
+  std::vector<std::wstring> lines;
+  const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT n = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::wstring line(static_cast<std::size_t>(n) + 1, L'\0');
+    SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+    line.resize(static_cast<std::size_t>(n));
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+int Tool::ListSelection(int id) {
+  return static_cast<int>(SendMessageW(GetDlgItem(Dialog(), id), CB_GETCURSEL, 0, 0));
+}
+
+void Tool::Close() { PostMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+DWORD Tool::WaitForExit(DWORD timeoutMs) {
+  WaitForSingleObject(info_.hProcess, timeoutMs);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+}  // namespace qlan::e2e
