@@ -1,0 +1,82 @@
+// Record list and its labels.
+#include "records/record_list.h"
+
+#include <cstdio>
+
+#include "ui/resource.h"
+
+namespace qlan {
+
+RecordList g_recordList{};
+
+namespace {
+
+char g_distanceText[256];
+char g_timeText[256];
+
+constexpr std::uint32_t kTicksPerSecond = 60;
+constexpr std::uint32_t kTicksPerMinute = 60 * kTicksPerSecond;
+constexpr std::uint32_t kTicksPerHour = 60 * kTicksPerMinute;
+constexpr std::uint32_t kTicksPerDay = 24 * kTicksPerHour;
+
+}  // namespace
+
+const char* FormatDistance(std::uint32_t d) noexcept {
+  char* out = g_distanceText;
+  const std::size_t size = sizeof g_distanceText;
+  if (d >= 100000000u) {
+    std::snprintf(out, size, "%5uMm", d / 1000000u);
+  } else if (d >= 10000000u) {
+    std::snprintf(out, size, "%5ukm", d / 1000u);
+  } else if (d >= 1000000u) {
+    std::snprintf(out, size, "%1u,%03ukm", d / 1000000u, (d / 1000u) % 1000u);
+  } else if (d >= 100000u) {
+    std::snprintf(out, size, "%3u.%1ukm", d / 1000u, (d / 100u) % 10u);
+  } else if (d >= 1000u) {
+    std::snprintf(out, size, "%2u,%03um", d / 1000u, d % 1000u);
+  } else {
+    std::snprintf(out, size, "%6um", d);
+  }
+  return out;
+}
+
+const char* FormatTime(std::uint32_t t) noexcept {
+  char* out = g_timeText;
+  const std::size_t size = sizeof g_timeText;
+  const std::uint32_t days = t / kTicksPerDay;
+  const std::uint32_t hours = t / kTicksPerHour;
+  const std::uint32_t minutes = t / kTicksPerMinute;
+  const std::uint32_t seconds = t / kTicksPerSecond;
+  const std::uint32_t hundredths = ((t % kTicksPerSecond) * 100u) / kTicksPerSecond;
+  if (t >= 100u * kTicksPerDay) {
+    std::snprintf(out, size, "%4ud%2uh", days, hours % 24u);
+  } else if (t >= 96u * kTicksPerHour) {
+    std::snprintf(out, size, "%2ud%2u:%02u", days, hours % 24u, minutes % 60u);
+  } else if (t >= kTicksPerHour) {
+    std::snprintf(out, size, "%2u:%02u'%02u", hours, minutes % 60u, seconds % 60u);
+  } else {
+    std::snprintf(out, size, "%2u'%02u.%02u", minutes, seconds % 60u, hundredths);
+  }
+  return out;
+}
+
+void RebuildRecordList(WindowSystem& window) {
+  g_recordList.count = 0;
+  for (int i = 0; i < kRouteCount; ++i) {
+    if (ReadReplaySummary(kFirstRoute + i) != 0) continue;
+    g_recordList.entries[g_recordList.count++] =
+        RecordEntry{i, LastReplayTime(), LastReplayDistance()};
+  }
+
+  window.ClearList(IDC_RECORD_LIST);
+  for (int k = 0; k < g_recordList.count; ++k) {
+    const RecordEntry& entry = g_recordList.entries[k];
+    char line[64];
+    std::snprintf(line, sizeof line, "R %d:  %s %s", kFirstRoute + entry.routeIndex,
+                  FormatDistance(entry.distance), FormatTime(entry.time));
+    window.AddListLine(IDC_RECORD_LIST, line);
+  }
+  if (g_recordList.count > 0) window.SetListSelection(IDC_RECORD_LIST, 0);
+}
+
+}  // namespace qlan
