@@ -1,0 +1,116 @@
+// A scriptable TCP peer on 127.0.0.1 for network tests: it records the bytes a client
+// sends and answers with canned bytes, split, slowly, cut short, reset or not at all.
+// It runs on its own thread; every wait it makes has a bound.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qlan::test {
+
+class LoopbackPeer {
+ public:
+  // Listens on 127.0.0.1 at a free port. backlog 0 with SaturateBacklog() makes a peer
+  // whose connections never complete.
+  explicit LoopbackPeer(int backlog = 8);
+  ~LoopbackPeer();
+  LoopbackPeer(const LoopbackPeer&) = delete;
+  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+  int port() const { return port_; }
+
+  // Script steps, run in order for each accepted connection. After the last step the
+  // peer ends its side gracefully and records whatever else the client sends.
+  // Reads a request head up to its blank line (CR LF or bare LF), then as many body bytes
+  // as its Content-Length names.
+  LoopbackPeer& ReadRequest();
+  LoopbackPeer& ReadBytes(std::size_t count);
+  LoopbackPeer& Send(std::string bytes);
+  // Sends bytes in pieces cut at the given offsets, pausing between them.
+  LoopbackPeer& SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs = 20);
+  // Sends bytes piece bytes at a time, pausing between pieces.
+  LoopbackPeer& SendSlowly(std::string bytes, std::size_t piece, int pauseMs);
+  LoopbackPeer& Pause(int ms);
+  // Says nothing (reading what comes) until the client goes away or ms have passed.
+  LoopbackPeer& Silent(int ms);
+  // Reads nothing for ms (or until the peer stops), so that a client sending much stalls.
+  LoopbackPeer& StopReading(int ms);
+  // Resets the connection (RST) instead of closing it; ends the script.
+  LoopbackPeer& Reset();
+
+  // Starts serving connections, one after another, on the peer's thread.
+  void Start(int connections = 1);
+  // True once every connection's script has ended (waits at most ms).
+  bool Wait(int ms);
+  // Bytes received on connection index so far.
+  std::string Request(std::size_t index = 0) const;
+  int Accepted() const { return accepted_.load(); }
+
+  // Fills the listen queue (use with backlog 0 and no Start) so that a further connect
+  // to this peer is never answered.
+  void SaturateBacklog();
+
+  // A loopback port with nothing listening on it.
+  static int ClosedPort();
+
+  // Platform part, shared by the peer and tests that need a raw socket.
+  using Socket = std::intptr_t;
+  static constexpr Socket kNone = -1;
+
+ private:
+  struct Step {
+    enum Kind { kReadRequest, kReadBytes, kSend, kPause, kSilent, kStopReading, kReset } kind;
+    std::string bytes;
+    std::vector<std::size_t> cuts;
+    std::size_t count = 0;
+    int ms = 0;
+  };
+
+  void Serve(int connections);
+  void RunScript(Socket s, std::size_t index);
+  // Reads into the record of connection index until done(record) or the bound; false on
+  // close, error or time-out.
+  template <typename Done>
+  bool ReadUntil(Socket s, std::size_t index, int boundMs, Done done);
+  void Record(std::size_t index, const char* data, std::size_t n);
+  std::string Recorded(std::size_t index) const;
+  bool Sleep(int ms);
+
+  Socket listener_ = kNone;
+  int port_ = 0;
+  std::vector<Step> steps_;
+  std::vector<Socket> fillers_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  std::atomic<int> accepted_{0};
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+// The platform half (loopback_peer_posix.cpp / loopback_peer_win32.cpp).
+namespace peer_io {
+using Socket = LoopbackPeer::Socket;
+void StartLibrary();
+void StopLibrary();
+// Listening socket on 127.0.0.1 at a free port; kNone on failure.
+Socket Listen(int backlog, int* port);
+// An accepted connection, or kNone when none came within ms.
+Socket Accept(Socket listener, int ms);
+// A client connection to 127.0.0.1:port, or kNone when it did not complete within ms.
+Socket ConnectTo(int port, int ms);
+// 1 readable (data or close), 0 nothing within ms, -1 error.
+int WaitReadable(Socket s, int ms);
+// >0 bytes, 0 closed, -1 error.
+int ReceiveSome(Socket s, char* buffer, int size);
+bool SendAll(Socket s, const char* data, std::size_t n);
+void ShutdownWrite(Socket s);
+void Close(Socket s);
+void ResetAndClose(Socket s);
+}  // namespace peer_io
+
+}  // namespace qlan::test
