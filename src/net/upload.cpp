@@ -1,0 +1,140 @@
+// The record entry upload, from the route number to the identifier in the reply.
+#include "net/upload.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "app/text.h"
+#include "net/ranking.h"
+#include "records/replay.h"
+#include "ui/window_system.h"
+
+namespace qlan {
+
+char g_entryId[kLineBufferSize];
+
+namespace {
+
+constexpr char kFormHead[] =
+    "--------AaXx00\n"
+    "Content-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n"
+    "\n"
+    "1048576\n"
+    "--------AaXx00\n"
+    "Content-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
+    "Content-Type: application/octet-stream; Encoding: base64\n"
+    "\n";
+constexpr char kFormTail[] = "\n--------AaXx00--";
+constexpr auto kFormHeadLength = static_cast<std::int32_t>(sizeof kFormHead - 1);
+constexpr auto kFormTailLength = static_cast<std::int32_t>(sizeof kFormTail - 1);
+static_assert(kFormHeadLength + kFormTailLength == kFormFixedLength);
+
+constexpr char kMarker[] = "**ID:";
+constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
+
+char g_entryStatusLine[kLineBufferSize];
+
+}  // namespace
+
+bool BuildEntryBody(const QString& base64Text, QString& body) noexcept {
+  // One block of the final size: growing piece by piece could hold three copies at once.
+  const std::int32_t textLength = base64Text.length();
+  if (!body.assign(kFormHead)) return false;
+  char* rest = body.appendSpace(textLength + kFormTailLength);
+  if (rest == nullptr) return false;
+  std::memcpy(rest, base64Text.text(), static_cast<std::size_t>(textLength));
+  std::memcpy(rest + textLength, kFormTail, static_cast<std::size_t>(kFormTailLength));
+  return true;
+}
+
+bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+                      const char* proxyAddress) noexcept {
+  RequestSender sender(connection);
+  sendRequestHead(sender, "POST", kEntryPostPath, proxyAddress, userAgent, "\n");
+  sender.send("Connection: close\n");
+  sender.send("Content-Type: multipart/form-data; boundary=------AaXx00\n");
+  char lengthLine[40] = "Content-Length: ";
+  const std::size_t prefix = std::strlen(lengthLine);
+  char* const digitsEnd =
+      std::to_chars(lengthLine + prefix, lengthLine + sizeof lengthLine - 1, body.length()).ptr;
+  *digitsEnd = '\n';
+  sender.send(lengthLine, static_cast<int>(digitsEnd + 1 - lengthLine));
+  sender.send("\n");
+  sender.send(body.text(), body.length());
+  sender.send("\n");
+  sender.send("\n");
+  return sender.sent();
+}
+
+bool TakeEntryIdLine(char* line, bool atLineStart) noexcept {
+  if (!atLineStart || std::strncmp(line, kMarker, kMarkerLength) != 0) return false;
+  std::size_t end = BoundedLength(line, kLineBufferSize);
+  // Control bytes only: bytes from 0x80 up belong to the identifier.
+  while (end > kMarkerLength && static_cast<unsigned char>(line[end - 1]) < 0x20) --end;
+  const std::size_t idLength = end - kMarkerLength;
+  std::memmove(line, line + kMarkerLength, idLength);
+  line[idLength] = '\0';
+  return true;
+}
+
+EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
+                           int proxyPort) noexcept {
+  // Judged from the size before anything is read, encoded or connected.
+  const std::int64_t size = replay.size();
+  if (size <= 0) return nullptr;
+  const std::int64_t textLength = Base64TextLength(size);
+  if (textLength > kMaxEntryTextLength) return kEntryTooLarge;
+
+  EntryResult result = nullptr;
+  {
+    QString text;
+    if (encodeBase64(replay, text) != textLength) return nullptr;
+    QString body;
+    if (!BuildEntryBody(text, body)) return nullptr;
+    text.clear();  // the body holds its copy; keeps the peak near two texts
+
+    TcpConnection connection;
+    if (openExchange(connection, proxyAddress, proxyPort) != 0) return nullptr;
+    if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return nullptr;
+    body.clear();
+
+    std::int32_t contentLength = 0;
+    if (readResponseHead(connection, g_entryStatusLine, &contentLength) != 0) return nullptr;
+    const int found = ScanForEntryId(
+        [&connection](char* line, int lineSize) noexcept {
+          return connection.receiveLine('\n', line, lineSize);
+        },
+        g_entryId);
+    if (found == 1) result = g_entryId;
+  }
+  return result;
+}
+
+EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
+                       int proxyPort) noexcept {
+  FileSource source(file);
+  return postReplayFrom(source, userAgent, proxyAddress, proxyPort);
+}
+
+EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,
+                             int proxyPort) noexcept {
+  ScopedFile file(FileOpen(path, kFileRead));
+  if (FileError() != 0 || !file.valid()) return nullptr;
+  return postReplay(file.get(), userAgent, proxyAddress, proxyPort);
+}
+
+EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddress,
+                         int proxyPort) noexcept {
+  char path[kPathSize];
+  if (GetReplayPath(route, path, sizeof path) != 0) return nullptr;
+  return uploadReplayFile(path, userAgent, proxyAddress, proxyPort);
+}
+
+EntryResult runEntry(WindowSystem& window, int route) {
+  ProxyChoice choice;
+  if (!CheckProxySettings(window, "エントリー", &choice)) return nullptr;
+  WaitCursor wait(window);
+  return uploadRecord(route, UserAgent, choice.proxyAddress, choice.proxyPort);
+}
+
+}  // namespace qlan

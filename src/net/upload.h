@@ -1,0 +1,72 @@
+// The record entry upload: one route's replay, Base64-encoded, posted as a multipart form
+// to the ranking server; the reply names the new entry's identifier.
+#pragma once
+#include <cstdint>
+
+#include "app/files.h"
+#include "net/base64.h"
+#include "net/http.h"
+
+namespace qlan {
+
+class WindowSystem;
+
+// Longest Base64 text (line feeds included) the server takes: a replay of 3,097,332 bytes.
+inline constexpr std::int32_t kMaxEntryTextLength = 4194304;
+// Bytes the form adds around the Base64 text.
+inline constexpr std::int32_t kFormFixedLength = 231;
+
+// The upload's result: g_entryId on success, kEntryTooLarge, or null for every other
+// failure.
+using EntryResult = const char*;
+inline const EntryResult kEntryTooLarge = reinterpret_cast<EntryResult>(std::intptr_t{-1});
+
+// The last identifier (during an upload: the last reply line read).
+extern char g_entryId[kLineBufferSize];
+
+// Proxy check (its message shown here), wait cursor, then uploadRecord with UserAgent.
+EntryResult runEntry(WindowSystem& window, int route);
+EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddress,
+                         int proxyPort) noexcept;
+EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,
+                             int proxyPort) noexcept;
+EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
+                       int proxyPort) noexcept;
+// postReplay over any source of the replay's bytes.
+EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
+                           int proxyPort) noexcept;
+
+// The form body around the Base64 text; false when memory runs out.
+bool BuildEntryBody(const QString& base64Text, QString& body) noexcept;
+
+// Sends the request's pieces over an open connection: the common head lines with LF,
+// then Connection, Content-Type, Content-Length, the blank line, the body and two more
+// LFs. proxyAddress only picks the form of the request line. True when the send rule
+// holds.
+bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+                      const char* proxyAddress) noexcept;
+
+// The reply-body scan. line holds one piece of a reply line as received (NUL-terminated,
+// at most kLineBufferSize bytes with the NUL); atLineStart tells whether it begins a
+// line. When it is the marker line ("**ID:" at the start), turns it in place into the
+// identifier, with every control byte (below 0x20) stripped from its end, and returns
+// true.
+bool TakeEntryIdLine(char* line, bool atLineStart) noexcept;
+
+// Reads reply lines with next(buffer, size), which returns the count stored (0 at the end
+// of the reply, negative on error), until the marker line. 1: buffer holds the identifier;
+// 0: the reply ended without a marker line; -1: a receive failed.
+template <typename NextLine>
+int ScanForEntryId(NextLine&& next, char* buffer) noexcept {
+  bool atLineStart = true;
+  for (;;) {
+    const int n = next(buffer, kLineBufferSize);
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    if (TakeEntryIdLine(buffer, atLineStart)) return 1;
+    // A piece of a line longer than the buffer does not begin a line.
+    atLineStart = buffer[n - 1] == '\n';
+  }
+}
+
+}  // namespace qlan
