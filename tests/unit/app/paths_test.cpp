@@ -1,0 +1,113 @@
+// Resolution of the per-user folder and the file layer's codes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/files.h"
+#include "app/paths.h"
+#include "app/text.h"
+#include "support/temp_env.h"
+
+namespace qlan {
+namespace {
+
+using test::ScopedEnv;
+using test::TempFolder;
+
+TEST(UserDataPath, CreatesTheVendorFolderOnceUnderAppData) {
+  TempFolder root;
+  ScopedEnv env("APPDATA", root.path());
+  char path[kPathSize];
+  ASSERT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), 0);
+  EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\qlan.ini");
+  EXPECT_TRUE(test::Exists(root.Join("velmorn")));
+  ASSERT_EQ(GetUserDataPath(kVendorFolder, "", path), 0);
+  EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\");
+  EXPECT_EQ(GetUserDataPath(kVendorFolder, "x", nullptr), 0);
+}
+
+TEST(UserDataPath, FailsWithoutTouchingTheOutput) {
+  TempFolder root;
+  char path[kPathSize] = "untouched";
+  {
+    ScopedEnv env("APPDATA", root.Join("missing"));
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
+    EXPECT_FALSE(test::Exists(root.Join("missing")));
+  }
+  {
+    test::WriteAll(root.Join("velmorn"), {1});
+    ScopedEnv env("APPDATA", root.path());
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
+  }
+  {
+    // A path that would not fit fails its step instead of overrunning.
+    ScopedEnv env("APPDATA", root.path());
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, std::string(300, 'n').c_str(), path), -1);
+    ScopedEnv longEnv("APPDATA", std::string(270, 'a'));
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
+  }
+  EXPECT_STREQ(path, "untouched");
+}
+
+TEST(UserDataPath, FallsBackToTheWindowsFolderWhenAppDataIsUnsetOrEmpty) {
+  TempFolder windows;
+  ScopedEnv windir("WINDIR", windows.path());
+  for (const bool unset : {true, false}) {
+    ScopedEnv env("APPDATA", "", unset);
+    char path[kPathSize];
+    ASSERT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), 0);
+    EXPECT_EQ(std::string(path), windows.path() + "\\Application Data\\velmorn\\qlan.ini");
+  }
+  ScopedEnv noWindows("WINDIR", "", true);
+  ScopedEnv env("APPDATA", "", true);
+  EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, nullptr), -1);
+}
+
+TEST(EnsureSubfolder, WritesIntoTheParentBufferAndRefusesAFile) {
+  TempFolder root;
+  char path[kPathSize];
+  ASSERT_TRUE(CopyText(path, sizeof path, root.path()));
+  ASSERT_EQ(EnsureSubfolder(path, "qlan_rep", path), 0);
+  EXPECT_EQ(std::string(path), root.path() + "\\qlan_rep");
+  test::WriteAll(root.Join("plain"), {1});
+  EXPECT_EQ(EnsureSubfolder(root.path().c_str(), "plain", nullptr), -1);
+  EXPECT_EQ(EnsureSubfolder(root.Join("none").c_str(), "deeper", nullptr), -1);
+}
+
+TEST(FileLayer, CodesOfOpenReadWriteAndClose) {
+  TempFolder dir;
+  const std::string missing = dir.Join("missing.bin");
+  ScopedFile none(FileOpen(missing.c_str(), kFileRead));
+  EXPECT_FALSE(none.valid());
+  EXPECT_EQ(FileError(), kErrorFileNotFound);
+  ScopedFile inMissingFolder(FileOpen(dir.Join("no\\x.bin").c_str(), kFileRead));
+  EXPECT_EQ(FileError(), kErrorPathNotFound);
+
+  {
+    ScopedFile created(FileOpen(missing.c_str(), kFileWrite));
+    EXPECT_EQ(FileError(), 0);
+    const char bytes[100] = {};
+    EXPECT_EQ(FileWrite(created.get(), 100, bytes), 100);
+  }
+  ScopedFile reader(FileOpen(missing.c_str(), kFileRead));
+  char buffer[144];
+  EXPECT_EQ(FileRead(reader.get(), 144, buffer), 100);
+  EXPECT_EQ(FileError(), 0);
+  EXPECT_EQ(FileSize(reader.get()), 100);
+  FileWrite(reader.get(), 1, buffer);
+  EXPECT_EQ(FileError(), -1);
+  reader.reset();
+  EXPECT_EQ(FileError(), 0);
+}
+
+TEST(ReadDecimal, ReadsLikeTheDialogAndSaturates) {
+  EXPECT_EQ(ReadDecimal("  -12x"), -12);
+  EXPECT_EQ(ReadDecimal("+80ab"), 80);
+  EXPECT_EQ(ReadDecimal("abc"), 0);
+  EXPECT_EQ(ReadDecimal(""), 0);
+  EXPECT_EQ(ReadDecimal("\t 200 OK"), 200);
+  EXPECT_GT(ReadDecimal("99999999999999999999999999"), 2147483647LL);
+}
+
+}  // namespace
+}  // namespace qlan
