@@ -1,0 +1,210 @@
+// qlan-ranking-server: the reference ranking server as a command-line program.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "server/entry_store.h"
+#include "server/http_server.h"
+#include "server/ranking_service.h"
+
+namespace {
+
+using qlan::server::EntryStore;
+using qlan::server::RankingHttpServer;
+using qlan::server::RankingService;
+using qlan::server::ServerOptions;
+
+constexpr char kUsage[] =
+    "usage: qlan-ranking-server --port N --db FILE [options]\n"
+    "  --port N            TCP port to listen on (1-65535; 0 picks a free port)\n"
+    "  --db FILE           SQLite database of the entries (created when missing)\n"
+    "  --bind ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 for all)\n"
+    "  --threads N         worker threads (default 16)\n"
+    "  --max-queued N      connections waiting for a worker before 503 (default 1024)\n"
+    "  --synchronous MODE  full (default): every entry is on disk before it is\n"
+    "                      acknowledged; normal: survives a killed server, not a power cut\n"
+    "  --head-timeout SEC  time allowed for a request head (default 10)\n"
+    "  --io-timeout SEC    time a body read or reply write may stall (default 10)\n"
+    "  --keep-alive SEC    idle time between requests on one connection (default 5)\n"
+    "  --add-replay FILE   store this replay file as an entry at start (repeatable)\n"
+    "  --quiet             no request log\n"
+    "  --help              this text\n";
+
+std::mutex g_outputMutex;
+
+void WriteLine(int fd, std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  std::lock_guard<std::mutex> lock(g_outputMutex);
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(fd, line.data() + done, line.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+bool ParseInt(const char* text, long low, long high, int* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+struct Arguments {
+  int port = -1;
+  std::string db;
+  std::string bind = "127.0.0.1";
+  bool fullSync = true;
+  bool quiet = false;
+  std::vector<std::string> replays;
+  ServerOptions server;
+};
+
+// 0 when the arguments are usable, 1 after --help, 2 after an error message.
+int ParseArguments(int argc, char** argv, Arguments* a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](const char** out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    int seconds = 0;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 1;
+    } else if (arg == "--quiet") {
+      a->quiet = true;
+    } else if (!value(&v)) {
+      std::fprintf(stderr, "qlan-ranking-server: unknown option or missing value: %s\n%s", argv[i], kUsage);
+      return 2;
+    } else if (arg == "--port") {
+      if (!ParseInt(v, 0, 65535, &a->port)) return std::fprintf(stderr, "qlan-ranking-server: bad port: %s\n", v), 2;
+    } else if (arg == "--db") {
+      a->db = v;
+    } else if (arg == "--bind") {
+      a->bind = v;
+    } else if (arg == "--threads") {
+      if (!ParseInt(v, 1, 1024, &a->server.threads)) return std::fprintf(stderr, "qlan-ranking-server: bad thread count: %s\n", v), 2;
+    } else if (arg == "--max-queued") {
+      int n = 0;
+      if (!ParseInt(v, 0, 1000000, &n)) return std::fprintf(stderr, "qlan-ranking-server: bad queue length: %s\n", v), 2;
+      a->server.maxQueued = static_cast<std::size_t>(n);
+    } else if (arg == "--synchronous") {
+      if (std::string_view(v) == "full") {
+        a->fullSync = true;
+      } else if (std::string_view(v) == "normal") {
+        a->fullSync = false;
+      } else {
+        return std::fprintf(stderr, "qlan-ranking-server: --synchronous takes full or normal\n"), 2;
+      }
+    } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive") {
+      if (!ParseInt(v, 1, 3600, &seconds)) return std::fprintf(stderr, "qlan-ranking-server: bad time: %s\n", v), 2;
+      int& field = arg == "--head-timeout" ? a->server.headTimeoutMs
+                   : arg == "--io-timeout" ? a->server.ioTimeoutMs
+                                           : a->server.keepAliveMs;
+      field = seconds * 1000;
+    } else if (arg == "--add-replay") {
+      a->replays.emplace_back(v);
+    } else {
+      std::fprintf(stderr, "qlan-ranking-server: unknown option: %s\n%s", argv[i - 1], kUsage);
+      return 2;
+    }
+  }
+  if (a->port < 0 || a->db.empty()) {
+    std::fprintf(stderr, "qlan-ranking-server: --port and --db are required\n%s", kUsage);
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  const int parsed = ParseArguments(argc, argv, &args);
+  if (parsed != 0) return parsed == 1 ? 0 : 2;
+
+  // Every thread started from here on inherits the blocked signals; one thread takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  EntryStore store;
+  std::string error;
+  if (!store.Open(args.db, args.fullSync, &error)) {
+    std::fprintf(stderr, "qlan-ranking-server: %s: %s\n", args.db.c_str(), error.c_str());
+    return 1;
+  }
+  RankingService service(store);
+
+  for (const std::string& path : args.replays) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    qlan::server::StoredEntry entry;
+    const int status = !in.is_open() ? 404 : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
+    if (status != 0) {
+      std::fprintf(stderr, "qlan-ranking-server: %s: not stored (status %d)\n", path.c_str(), status);
+      return 1;
+    }
+    WriteLine(1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
+  }
+
+  if (!args.quiet) args.server.log = [](std::string_view line) { WriteLine(1, line); };
+  RankingHttpServer server(service, args.server);
+  int port = args.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(args.bind);
+    if (port < 0) port = -1;
+  } else if (!server.bind_to_port(args.bind, port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    std::fprintf(stderr, "qlan-ranking-server: cannot listen on %s:%d\n", args.bind.c_str(), args.port);
+    return 1;
+  }
+  WriteLine(1, "qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) + " (database " +
+                   args.db + ")");
+
+  std::atomic<bool> done{false};
+  std::thread signalWaiter([&] {
+    const timespec slice{0, 200 * 1000 * 1000};
+    while (!done.load()) {
+      const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
+      if (sig == SIGINT || sig == SIGTERM) {
+        WriteLine(1, std::string("qlan-ranking-server stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+        server.stop();
+        return;
+      }
+    }
+  });
+  const bool listened = server.listen_after_bind();
+  done = true;
+  signalWaiter.join();
+  store.Close();
+  WriteLine(1, "qlan-ranking-server stopped");
+  return listened ? 0 : 1;
+}

@@ -1,0 +1,207 @@
+// multipart/form-data splitting with LF or CR LF line ends.
+#include "server/multipart.h"
+
+namespace qlan::server {
+namespace {
+
+char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) noexcept {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Takes one "key=value" or "key=\"value\"" parameter off the front of s (after a ';').
+// False on a malformed parameter.
+bool NextParameter(std::string_view* s, std::string_view* key, std::string_view* value) noexcept {
+  std::string_view rest = Trim(*s);
+  const std::size_t eq = rest.find('=');
+  if (eq == std::string_view::npos) return false;
+  *key = Trim(rest.substr(0, eq));
+  rest = Trim(rest.substr(eq + 1));
+  if (!rest.empty() && rest.front() == '"') {
+    // Quoted string; a backslash escape keeps its next character (the view keeps the
+    // backslash, which never occurs in the names this server looks for).
+    std::size_t i = 1;
+    while (i < rest.size() && rest[i] != '"') {
+      if (rest[i] == '\\') ++i;
+      ++i;
+    }
+    if (i >= rest.size()) return false;
+    *value = rest.substr(1, i - 1);
+    rest = Trim(rest.substr(i + 1));
+  } else {
+    const std::size_t end = rest.find(';');
+    *value = Trim(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+  }
+  if (!rest.empty()) {
+    if (rest.front() != ';') return false;
+    rest.remove_prefix(1);
+  }
+  *s = rest;
+  return !key->empty();
+}
+
+// The Content-Disposition value of a part: "form-data" and its name and filename.
+bool ParseDisposition(std::string_view value, FormPart* part) noexcept {
+  const std::size_t semi = value.find(';');
+  if (!EqualsNoCase(Trim(value.substr(0, semi)), "form-data")) return false;
+  if (semi == std::string_view::npos) return false;
+  std::string_view rest = value.substr(semi + 1);
+  bool haveName = false;
+  while (!Trim(rest).empty()) {
+    std::string_view key;
+    std::string_view v;
+    if (!NextParameter(&rest, &key, &v)) return false;
+    if (EqualsNoCase(key, "name")) {
+      part->name = v;
+      haveName = true;
+    } else if (EqualsNoCase(key, "filename")) {
+      part->filename = v;
+    }
+  }
+  return haveName;
+}
+
+// One line of the part head, without its LF or CR LF; false when no LF comes within the
+// line limit.
+bool TakeLine(std::string_view* s, std::string_view* line) noexcept {
+  const std::size_t lf = s->substr(0, kMaxPartHeaderLine + 2).find('\n');
+  if (lf == std::string_view::npos) return false;
+  std::string_view l = s->substr(0, lf);
+  if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+  if (l.size() > kMaxPartHeaderLine) return false;
+  *line = l;
+  s->remove_prefix(lf + 1);
+  return true;
+}
+
+// After a delimiter: optional blanks, then LF or CR LF. False when anything else follows.
+bool SkipDelimiterLineEnd(std::string_view* s) noexcept {
+  while (!s->empty() && IsBlank(s->front())) s->remove_prefix(1);
+  if (s->size() >= 2 && (*s)[0] == '\r' && (*s)[1] == '\n') {
+    s->remove_prefix(2);
+    return true;
+  }
+  if (!s->empty() && s->front() == '\n') {
+    s->remove_prefix(1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const FormPart* MultipartForm::Find(std::string_view name) const noexcept {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (parts[i].name == name) return &parts[i];
+  }
+  return nullptr;
+}
+
+bool ParseFormBoundary(std::string_view contentType, std::string_view* boundary) noexcept {
+  const std::size_t semi = contentType.find(';');
+  if (!EqualsNoCase(Trim(contentType.substr(0, semi)), "multipart/form-data")) return false;
+  if (semi == std::string_view::npos) return false;
+  std::string_view rest = contentType.substr(semi + 1);
+  while (!Trim(rest).empty()) {
+    std::string_view key;
+    std::string_view value;
+    if (!NextParameter(&rest, &key, &value)) return false;
+    if (EqualsNoCase(key, "boundary")) {
+      if (value.empty() || value.size() > kMaxBoundaryLength) return false;
+      for (const char c : value) {
+        if (c == '\r' || c == '\n') return false;
+      }
+      *boundary = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseMultipartForm(std::string_view contentType, std::string_view body,
+                        MultipartForm* form) noexcept {
+  form->count = 0;
+  std::string_view boundary;
+  if (!ParseFormBoundary(contentType, &boundary)) return false;
+
+  // "\n--" + boundary, built in a fixed buffer (the boundary is bounded).
+  char delimiterBuffer[kMaxBoundaryLength + 3];
+  delimiterBuffer[0] = '\n';
+  delimiterBuffer[1] = '-';
+  delimiterBuffer[2] = '-';
+  for (std::size_t i = 0; i < boundary.size(); ++i) delimiterBuffer[3 + i] = boundary[i];
+  const std::string_view lfDelimiter(delimiterBuffer, boundary.size() + 3);
+  const std::string_view delimiter = lfDelimiter.substr(1);
+
+  // The first delimiter stands at the very start or at the start of a line (preamble).
+  std::size_t at;
+  if (body.substr(0, delimiter.size()) == delimiter) {
+    at = 0;
+  } else {
+    const std::size_t found = body.find(lfDelimiter);
+    if (found == std::string_view::npos) return false;
+    at = found + 1;
+  }
+  std::string_view rest = body.substr(at + delimiter.size());
+
+  for (;;) {
+    if (rest.substr(0, 2) == "--") return true;  // closing delimiter; the epilogue is ignored
+    if (!SkipDelimiterLineEnd(&rest)) return false;
+    if (form->count == kMaxFormParts) return false;
+
+    FormPart part;
+    bool haveDisposition = false;
+    std::size_t lines = 0;
+    for (;;) {
+      std::string_view line;
+      if (!TakeLine(&rest, &line)) return false;
+      if (line.empty()) break;
+      if (++lines > kMaxPartHeaderLines) return false;
+      const std::size_t colon = line.find(':');
+      if (colon == std::string_view::npos || colon == 0) return false;
+      const std::string_view name = line.substr(0, colon);
+      const std::string_view value = Trim(line.substr(colon + 1));
+      if (EqualsNoCase(name, "Content-Disposition")) {
+        if (haveDisposition || !ParseDisposition(value, &part)) return false;
+        haveDisposition = true;
+      } else if (EqualsNoCase(name, "Content-Type")) {
+        part.contentType = value;
+      }
+    }
+    if (!haveDisposition) return false;
+
+    // The content runs up to the line end before the next delimiter. An empty content
+    // puts the delimiter right at the start of what is left.
+    std::size_t end;
+    std::size_t next;
+    if (rest.substr(0, delimiter.size()) == delimiter) {
+      end = 0;
+      next = delimiter.size();
+    } else {
+      const std::size_t found = rest.find(lfDelimiter);
+      if (found == std::string_view::npos) return false;
+      end = found;
+      if (end > 0 && rest[end - 1] == '\r') --end;
+      next = found + lfDelimiter.size();
+    }
+    part.data = rest.substr(0, end);
+    form->parts[form->count++] = part;
+    rest = rest.substr(next);
+  }
+}
+
+}  // namespace qlan::server

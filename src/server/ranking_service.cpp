@@ -1,0 +1,115 @@
+// Request handling of the ranking server.
+#include "server/ranking_service.h"
+
+#include <vector>
+
+#include "records/replay.h"
+#include "server/base64_decode.h"
+#include "server/entry_id.h"
+#include "server/multipart.h"
+#include "server/pages.h"
+#include "server/score_table.h"
+
+namespace qlan::server {
+namespace {
+
+constexpr char kHtml[] = "text/html; charset=utf-8";
+
+Reply Error(int status, std::string_view message) {
+  Reply r;
+  r.status = status;
+  r.contentType = kHtml;
+  r.body = RenderErrorPage(status, message);
+  return r;
+}
+
+}  // namespace
+
+Reply RankingService::ScoreTable() {
+  const std::uint64_t generation = store_.generation();
+  std::shared_ptr<const std::string> table;
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (cachedTable_ && cachedGeneration_ == generation) table = cachedTable_;
+  }
+  if (!table) {
+    std::vector<RouteStanding> routes;
+    if (store_.Standings(&routes) != StoreResult::kOk) {
+      return Error(500, "データベースを読めません。(database read failed)");
+    }
+    const std::vector<unsigned char> file = BuildHighScoreFile(routes);
+    table = std::make_shared<const std::string>(file.begin(), file.end());
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    // An entry stored meanwhile has raised the generation; the next request rebuilds.
+    cachedTable_ = table;
+    cachedGeneration_ = generation;
+  }
+  Reply r;
+  r.contentType = "application/octet-stream";
+  r.body = *table;
+  return r;
+}
+
+int RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry) {
+  if (replay.size() > kMaxReplayBytes) return 413;
+  ReplaySummary summary{};
+  const int check = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(replay.data()),
+                                        replay.size(), &summary);
+  if (check != 0) return 422;
+  entry->route = summary.route;
+  entry->timeTicks = summary.time;
+  entry->distance = summary.distance;
+  entry->created = now;
+  // A clash of 96 random bits is practically impossible; a few tries cover it anyway.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!NewEntryId(&entry->id)) return 503;
+    const StoreResult stored = store_.Add(*entry, replay);
+    if (stored == StoreResult::kOk) return 0;
+    if (stored != StoreResult::kDuplicate) return 503;
+  }
+  return 503;
+}
+
+Reply RankingService::PostEntry(std::string_view contentType, std::string_view body, std::int64_t now) {
+  if (body.size() > kMaxEntryBody) return Error(413, "送信データが大きすぎます。(request body too large)");
+  MultipartForm form;
+  if (!ParseMultipartForm(contentType, body, &form)) {
+    return Error(400, "フォームを読み取れません。(malformed multipart form)");
+  }
+  const FormPart* frep = form.Find("frep");
+  if (frep == nullptr) return Error(400, "リプレイがありません。(field frep missing)");
+  for (std::size_t i = 0; i < form.count; ++i) {
+    if (&form.parts[i] != frep && form.parts[i].name == "frep") {
+      return Error(400, "リプレイが複数あります。(field frep repeated)");
+    }
+  }
+  std::string replay;
+  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) {
+    return Error(400, "リプレイの Base64 が不正です。(bad Base64)");
+  }
+  StoredEntry entry;
+  const int status = AddReplay(replay, now, &entry);
+  if (status == 413) return Error(413, "リプレイが大きすぎます。(replay too large)");
+  if (status == 422) return Error(422, "リプレイが不正です。(invalid replay)");
+  if (status != 0) return Error(status, "エントリーを保存できません。(entry not stored)");
+  Reply r;
+  r.contentType = kHtml;
+  r.body = RenderEntryAccepted(entry);
+  return r;
+}
+
+Reply RankingService::EntryPage(std::string_view uniqueId) {
+  if (!IsEntryIdShape(uniqueId)) return Error(404, "そのエントリーはありません。(unknown entry)");
+  StoredEntry entry;
+  std::uint32_t rank = 0;
+  std::uint32_t count = 0;
+  const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count);
+  if (found == StoreResult::kNotFound) return Error(404, "そのエントリーはありません。(unknown entry)");
+  if (found != StoreResult::kOk) return Error(500, "データベースを読めません。(database read failed)");
+  Reply r;
+  r.contentType = kHtml;
+  r.body = RenderEntryPage(entry, rank, count);
+  return r;
+}
+
+}  // namespace qlan::server

@@ -1,0 +1,48 @@
+// What the ranking server does for each of its three addresses, independent of the HTTP
+// library: tests and fuzzers call it directly.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "server/entry_store.h"
+
+namespace qlan::server {
+
+// Largest body the tool can send: a Base64 text of at most 4,194,304 bytes plus the 231
+// bytes of the form's fixed lines, with room for a client's CR LF line ends.
+inline constexpr std::uint64_t kMaxEntryBody = 4194304 + 231 + 4096;
+// Largest replay: what a Base64 text of that size decodes to.
+inline constexpr std::size_t kMaxReplayBytes = 3145728;
+
+struct Reply {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+};
+
+class RankingService {
+ public:
+  explicit RankingService(EntryStore& store) noexcept : store_(store) {}
+
+  // GET "/sw/qlan/score.dat": the high-score file built from the stored entries.
+  Reply ScoreTable();
+  // POST "/sw/qlan/hsentry/0/": the multipart form with the replay's Base64 in "frep";
+  // now is the entry's date (seconds since 1970 UTC).
+  Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now);
+  // Validates and stores replay bytes (as PostEntry does after decoding). 0 and *entry,
+  // or the HTTP status that refuses them.
+  int AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
+  // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
+  Reply EntryPage(std::string_view uniqueId);
+
+ private:
+  EntryStore& store_;
+  std::mutex cacheMutex_;
+  std::uint64_t cachedGeneration_ = 0;
+  std::shared_ptr<const std::string> cachedTable_;
+};
+
+}  // namespace qlan::server

@@ -1,0 +1,186 @@
+// Request-head checks and rewriting for the HTTP library.
+#include "server/request_head.h"
+
+namespace qlan::server {
+namespace {
+
+char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool StartsNoCase(std::string_view s, std::string_view prefix) noexcept {
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+bool IsTokenChar(char c) noexcept {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+    case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) noexcept {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Next line without its LF or CR LF.
+std::string_view TakeLine(std::string_view* s) noexcept {
+  const std::size_t lf = s->find('\n');
+  std::string_view line = s->substr(0, lf);
+  s->remove_prefix(lf == std::string_view::npos ? s->size() : lf + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// Strict decimal without sign or blanks; false on overflow or anything else.
+bool ParseLength(std::string_view s, std::uint64_t* value) noexcept {
+  if (s.empty() || s.size() > 18) return false;
+  std::uint64_t v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
+  std::size_t start = 0;
+  // Skip leading empty lines.
+  for (;;) {
+    if (start < received.size() && received[start] == '\n') {
+      ++start;
+    } else if (start + 1 < received.size() && received[start] == '\r' && received[start + 1] == '\n') {
+      start += 2;
+    } else {
+      break;
+    }
+    if (start > kMaxHeadBytes) return HeadScan::kTooLarge;
+  }
+  // The head ends at a LF that follows a LF, with an optional CR between.
+  const std::size_t limit = received.size() < kMaxHeadBytes ? received.size() : kMaxHeadBytes;
+  for (std::size_t i = start; i < limit; ++i) {
+    if (received[i] != '\n') continue;
+    std::size_t j = i + 1;
+    if (j < received.size() && received[j] == '\r') ++j;
+    if (j < received.size() && received[j] == '\n') {
+      if (j + 1 > kMaxHeadBytes) return HeadScan::kTooLarge;
+      *headEnd = j + 1;
+      return HeadScan::kComplete;
+    }
+  }
+  return received.size() >= kMaxHeadBytes ? HeadScan::kTooLarge : HeadScan::kNeedMore;
+}
+
+int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, NormalizedHead* out) {
+  *out = NormalizedHead();
+  std::string_view rest = head;
+  std::string_view requestLine;
+  do {
+    if (rest.empty()) return 400;
+    requestLine = TakeLine(&rest);
+  } while (requestLine.empty());
+
+  // method SP target SP version, single blanks as the grammar has them.
+  const std::size_t sp1 = requestLine.find(' ');
+  if (sp1 == std::string_view::npos || sp1 == 0 || sp1 > 16) return 400;
+  const std::size_t sp2 = requestLine.find(' ', sp1 + 1);
+  if (sp2 == std::string_view::npos || sp2 == sp1 + 1) return 400;
+  const std::string_view method = requestLine.substr(0, sp1);
+  std::string_view target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
+  const std::string_view version = requestLine.substr(sp2 + 1);
+  for (const char c : method) {
+    if (!IsTokenChar(c)) return 400;
+  }
+  if (version != "HTTP/1.1" && version != "HTTP/1.0") {
+    if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[6] == '.') return 505;
+    return 400;
+  }
+  if (target.size() > kMaxTargetLength) return 414;
+  for (const char c : target) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u == 127) return 400;
+  }
+  if (StartsNoCase(target, "http://")) {
+    // Absolute form, as a proxy receives it: keep path and query.
+    out->absoluteForm = true;
+    target.remove_prefix(7);
+    const std::size_t pathStart = target.find_first_of("/?");
+    if (pathStart == 0) return 400;  // no authority
+    target = pathStart == std::string_view::npos ? std::string_view() : target.substr(pathStart);
+    out->target = "/";
+    if (!target.empty()) {
+      out->target = target.front() == '?' ? "/" : "";
+      out->target.append(target);
+    }
+  } else if (!target.empty() && target.front() == '/') {
+    out->target.assign(target);
+  } else if (target == "*" && method == "OPTIONS") {
+    out->target.assign(target);
+  } else {
+    return 400;
+  }
+  out->method.assign(method);
+
+  out->head.reserve(head.size() + 64);
+  out->head.append(method).append(" ").append(out->target).append(" ").append(version).append("\r\n");
+
+  std::size_t lines = 0;
+  bool haveLength = false;
+  for (;;) {
+    const std::string_view line = TakeLine(&rest);
+    if (line.empty()) break;
+    if (++lines > kMaxHeaderLines) return 431;
+    if (IsBlank(line.front())) return 400;  // obsolete line folding
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return 400;
+    const std::string_view name = line.substr(0, colon);
+    for (const char c : name) {
+      if (!IsTokenChar(c)) return 400;
+    }
+    const std::string_view value = Trim(line.substr(colon + 1));
+    for (const char c : value) {
+      const auto u = static_cast<unsigned char>(c);
+      if ((u < 32 && c != '\t') || u == 127) return 400;
+    }
+    if (EqualsNoCase(name, "Transfer-Encoding")) return 501;
+    if (EqualsNoCase(name, kContentTypeHeader)) continue;  // only the server sets it
+    if (EqualsNoCase(name, "Content-Length")) {
+      std::uint64_t length = 0;
+      if (!ParseLength(value, &length)) return 400;
+      if (haveLength && length != out->contentLength) return 400;
+      haveLength = true;
+      out->contentLength = length;
+      if (length > maxBody) return 413;
+    }
+    if (EqualsNoCase(name, "Content-Type")) {
+      out->head.append(kContentTypeHeader);
+    } else {
+      out->head.append(name);
+    }
+    out->head.append(": ").append(value).append("\r\n");
+  }
+  if (!rest.empty()) return 400;  // bytes after the blank line are not part of the head
+  if (method == "POST" && !haveLength) return 411;
+  out->hasBody = out->contentLength > 0;
+  out->head.append("\r\n");
+  return 0;
+}
+
+}  // namespace qlan::server
