@@ -30,7 +30,8 @@ struct ProxyChoice {
 };
 
 // Checks the live settings' proxy fields with the flow's caption. False after showing
-// its message (the flow stops); otherwise *choice is what the exchange gets.
+// its message (the flow stops); otherwise *choice is what the exchange gets (its address
+// points to a terminated copy that lasts until the next check).
 bool CheckProxySettings(WindowSystem& window, std::string_view caption, ProxyChoice* choice);
 
 // 0, kBadProxy, kNameNotFound or kConnectFailed.
@@ -43,6 +44,8 @@ class RequestSender {
   explicit RequestSender(TcpConnection& connection) noexcept : connection_(connection) {}
   void send(const void* data, int count) noexcept;
   void send(std::string_view text) noexcept { send(text.data(), static_cast<int>(text.size())); }
+  // Marks the request as lost (a piece that could not even be built).
+  void fail() noexcept { joined_ |= -1; }
   bool sent() const noexcept { return joined_ >= 1; }
 
  private:

@@ -104,10 +104,20 @@ void LoopbackPeer::Start(int connections) {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.assign(static_cast<std::size_t>(connections), std::string());
   }
+  connections_ = connections;
   thread_ = std::thread([this, connections] { Serve(connections); });
 }
 
 bool LoopbackPeer::Wait(int ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (!done_ && scripted_ < connections_) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+bool LoopbackPeer::WaitClosed(int ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (!done_) {
     if (Clock::now() >= deadline) return false;
@@ -231,10 +241,12 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
         Sleep(step.ms);
         break;
       case Step::kReset:
+        ++scripted_;
         peer_io::ResetAndClose(s);
         return;
     }
   }
+  ++scripted_;
   // Our side ends with a FIN; reading on until the client closes keeps unread request
   // bytes from turning the close into a reset.
   peer_io::ShutdownWrite(s);

@@ -44,8 +44,10 @@ class LoopbackPeer {
 
   // Starts serving connections, one after another, on the peer's thread.
   void Start(int connections = 1);
-  // True once every connection's script has ended (waits at most ms).
+  // True once the script's steps have run for every connection (waits at most ms).
   bool Wait(int ms);
+  // True once every connection is over, the client's side closed too (waits at most ms).
+  bool WaitClosed(int ms);
   // Bytes received on connection index so far.
   std::string Request(std::size_t index = 0) const;
   int Accepted() const { return accepted_.load(); }
@@ -86,6 +88,8 @@ class LoopbackPeer {
   std::vector<Socket> fillers_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> scripted_{0};
+  std::atomic<int> connections_{0};
   std::atomic<bool> done_{false};
   std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;

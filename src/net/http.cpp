@@ -1,0 +1,143 @@
+// The HTTP/1.1 subset both online operations speak.
+#include "net/http.h"
+
+#include <cstring>
+
+#include "app/settings.h"
+#include "app/text.h"
+#include "net/ranking.h"
+#include "ui/window_system.h"
+
+namespace qlan {
+namespace {
+
+constexpr char kNoProxyAddressMessage[] =
+    "プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。";
+constexpr char kBadProxyPortMessage[] =
+    "プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。";
+
+// The proxy address of the flow in progress, always terminated even when the stored field
+// is not (the settings file may hold 128 bytes without a zero).
+char g_proxyAddressText[sizeof Settings{}.proxyAddress];
+
+// True when text starts with a decimal number as ReadDecimal reads it (white space, a
+// sign, then at least one digit).
+bool HasDigits(std::string_view text) noexcept {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
+}  // namespace
+
+bool CheckProxySettings(WindowSystem& window, std::string_view caption, ProxyChoice* choice) {
+  ProxyChoice none;
+  if ((g_settings.flags & kFlagUseProxy) == 0) {
+    if (choice != nullptr) *choice = none;
+    return true;
+  }
+  ProxyAddressText(g_settings, g_proxyAddressText);
+  if (g_proxyAddressText[0] == '\0') {
+    window.ShowMessage(kNoProxyAddressMessage, caption, kMbIconHand);
+    return false;
+  }
+  const auto port = static_cast<std::uint32_t>(g_settings.proxyPort);
+  if (port == 0 || port > 65535) {
+    window.ShowMessage(kBadProxyPortMessage, caption, kMbIconHand);
+    return false;
+  }
+  if (choice != nullptr) {
+    choice->proxyAddress = g_proxyAddressText;
+    choice->proxyPort = static_cast<int>(port);
+  }
+  return true;
+}
+
+int openExchange(TcpConnection& connection, const char* proxyAddress, int proxyPort) noexcept {
+  int resolved = 0;
+  if (proxyAddress != nullptr) {
+    if (proxyPort < 1 || proxyPort > 65535) return kBadProxy;
+    resolved = connection.resolve(proxyAddress, proxyPort);
+  } else {
+    resolved = connection.resolve(RankingHost, kRankingPort);
+  }
+  if (resolved != 0) return kNameNotFound;
+  if (connection.connectToPeer() != 0) return kConnectFailed;
+  return 0;
+}
+
+void RequestSender::send(const void* data, int count) noexcept {
+  // Once a piece has failed the request is lost; sending more would only wait out more
+  // time-outs on a dead peer.
+  if (joined_ < 0) return;
+  joined_ |= connection_.sendAll(data, count);
+}
+
+void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+                     const char* proxyAddress, const char* userAgent, std::string_view eol) noexcept {
+  char line[2 * kLineBufferSize] = {};
+  const bool fits =
+      CopyText(line, sizeof line, method) && AppendText(line, sizeof line, " ") &&
+      (proxyAddress == nullptr ||
+       (AppendText(line, sizeof line, "http://") && AppendText(line, sizeof line, RankingHost))) &&
+      AppendText(line, sizeof line, path) && AppendText(line, sizeof line, " HTTP/1.1") &&
+      AppendText(line, sizeof line, eol);
+  if (!fits) {
+    sender.fail();
+    return;
+  }
+  sender.send(std::string_view(line));
+
+  char host[2 * kLineBufferSize] = {};
+  if (!CopyText(host, sizeof host, "Host: ") || !AppendText(host, sizeof host, RankingHost) ||
+      !AppendText(host, sizeof host, eol)) {
+    sender.fail();
+    return;
+  }
+  sender.send(std::string_view(host));
+
+  if (userAgent != nullptr) {
+    sender.send(std::string_view("User-Agent: "));
+    sender.send(std::string_view(userAgent));
+    sender.send(eol);
+  }
+}
+
+int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* contentLength,
+                     bool* lengthGiven) noexcept {
+  if (lengthGiven != nullptr) *lengthGiven = false;
+  const int got = connection.receiveLine('\n', statusLine, kLineBufferSize);
+  if (got == 0) return kNothingReceived;
+  if (got < 0) return kConnectionCut;
+  const std::string_view status(statusLine, static_cast<std::size_t>(got));
+  if (status.substr(0, 5) != "HTTP/") return kBadResponse;
+  const std::size_t blank = status.find(' ');
+  const long long code = blank == std::string_view::npos ? 0 : ReadDecimal(status.substr(blank));
+  if (code != 200) return kHttpError;
+
+  std::int32_t length = kDefaultContentLength;
+  bool given = false;
+  char header[kLineBufferSize];
+  int n = 0;
+  while ((n = connection.receiveLine('\n', header, sizeof header)) > 0) {
+    const std::string_view line(header, static_cast<std::size_t>(n));
+    constexpr std::string_view kLengthName = "Content-Length:";
+    if (line.substr(0, kLengthName.size()) == kLengthName) {
+      const std::string_view value = line.substr(kLengthName.size());
+      const long long parsed = ReadDecimal(value);
+      // A length that is no number or does not fit the count cannot frame a body.
+      if (!HasDigits(value) || parsed < 0 || parsed > INT32_MAX) return kBadResponse;
+      length = static_cast<std::int32_t>(parsed);
+      given = true;
+    }
+    if (n < 4) {
+      *contentLength = length;
+      if (lengthGiven != nullptr) *lengthGiven = given;
+      return 0;
+    }
+  }
+  return n == 0 ? kNothingReceived : kConnectionCut;
+}
+
+}  // namespace qlan
