@@ -7,26 +7,10 @@
 
 #include "app/settings.h"
 #include "app/text.h"
-#if __has_include("net/download.h")
 #include "net/download.h"
-#else
-namespace qlan { inline int runDownload(WindowSystem&) { return 0; } }
-#endif
-#if __has_include("net/entry_flow.h")
 #include "net/entry_flow.h"
-#else
-namespace qlan { inline void RunEntrySequence(WindowSystem&) {} }
-#endif
-#if __has_include("records/erase.h")
 #include "records/erase.h"
-#else
-namespace qlan { inline void RunEraseSequence(WindowSystem&) {} }
-#endif
-#if __has_include("records/record_list.h")
 #include "records/record_list.h"
-#else
-namespace qlan { inline void RebuildRecordList(WindowSystem&) {} }
-#endif
 #include "ui/resource.h"
 
 namespace qlan {
