@@ -1,0 +1,189 @@
+// In-process ranking server and raw loopback client for the server's tests.
+#include "unit/server/support/server_harness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+namespace qlan::test {
+
+RunningServer::RunningServer(const std::string& dbPath, server::ServerOptions options) {
+  std::string error;
+  if (!store_.Open(dbPath, false, &error)) return;
+  service_ = std::make_unique<server::RankingService>(store_);
+  options.log = [this](std::string_view line) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    log_.emplace_back(line);
+  };
+  http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
+  const int port = http_->bind_to_any_port("127.0.0.1");
+  if (port <= 0) return;
+  thread_ = std::thread([this] { http_->listen_after_bind(); });
+  // listen_after_bind marks the server running only once its loop starts.
+  for (int i = 0; i < 500 && !http_->is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  port_ = port;
+}
+
+RunningServer::~RunningServer() { Stop(); }
+
+void RunningServer::Stop() {
+  if (thread_.joinable()) {
+    http_->stop();
+    thread_.join();
+  }
+  store_.Close();
+}
+
+std::vector<std::string> RunningServer::LogLines() {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  return log_;
+}
+
+std::string Exchange(int port, std::string_view request, int timeoutMs) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return "";
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t sent = 0;
+    bool open = true;
+    while (open) {
+      const int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+      if (left <= 0) break;
+      pollfd p{fd, static_cast<short>(POLLIN | (sent < request.size() ? POLLOUT : 0)), 0};
+      if (poll(&p, 1, left) <= 0) break;
+      if (p.revents & POLLIN) {
+        char buffer[65536];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.append(buffer, static_cast<std::size_t>(n));
+      } else if (p.revents & POLLOUT) {
+        const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n < 0) open = false;
+        else sent += static_cast<std::size_t>(n);
+      } else {
+        break;
+      }
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+int StatusOf(const std::string& reply) {
+  if (reply.compare(0, 9, "HTTP/1.1 ") != 0 || reply.size() < 12) return 0;
+  return std::stoi(reply.substr(9, 3));
+}
+
+std::string BodyOf(const std::string& reply) {
+  const std::size_t end = reply.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+std::string Base64Lines(std::string_view bytes) {
+  static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string plain;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    unsigned v = static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    plain += kAlphabet[(v >> 18) & 63];
+    plain += kAlphabet[(v >> 12) & 63];
+    plain += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    plain += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+  }
+  std::string lines;
+  for (std::size_t i = 0; i < plain.size(); i += 64) {
+    if (i > 0) lines += '\n';
+    lines += plain.substr(i, 64);
+  }
+  return lines;
+}
+
+std::string ToolFormBody(std::string_view base64Text) {
+  std::string body =
+      "--------AaXx00\n"
+      "Content-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n"
+      "\n"
+      "1048576\n"
+      "--------AaXx00\n"
+      "Content-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
+      "Content-Type: application/octet-stream; Encoding: base64\n"
+      "\n";
+  body.append(base64Text);
+  body += "\n--------AaXx00--";
+  return body;
+}
+
+std::string ToolEntryRequest(std::string_view body, bool absolute) {
+  std::string request = absolute ? "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\n"
+                                 : "POST /sw/qlan/hsentry/0/ HTTP/1.1\n";
+  request +=
+      "Host: ranking.quillane.example\n"
+      "User-Agent: QuillaneTool/050702\n"
+      "Connection: close\n"
+      "Content-Type: multipart/form-data; boundary=------AaXx00\n"
+      "Content-Length: " +
+      std::to_string(body.size()) + "\n\n";
+  request.append(body);
+  request += "\n\n";
+  return request;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<unsigned char> UnscrambleHighScoreFile(const std::string& file) {
+  constexpr std::size_t kTable = 10884;
+  if (file.size() != kTable + 4) return {};
+  auto reverse = [](unsigned v) {
+    unsigned r = 0;
+    for (int i = 0; i < 8; ++i) r |= ((v >> i) & 1u) << (7 - i);
+    return r;
+  };
+  std::uint32_t g = 0;
+  std::uint32_t sum = 0;
+  std::vector<unsigned char> table(kTable);
+  // File byte j holds table byte kTable-1-j: e = reverse(byte) ^ key.
+  for (std::size_t j = 0; j < kTable; ++j) {
+    g = g * 1709u + 2917u;
+    const unsigned key = (g >> 8) & 0xFF;
+    const unsigned e = static_cast<unsigned char>(file[j]);
+    sum = ((sum << 1) | (sum >> 31)) ^ e;
+    table[kTable - 1 - j] = static_cast<unsigned char>(reverse(e ^ key));
+  }
+  // The checksum block: the sum's 4 little-endian bytes scrambled, last byte first.
+  const std::uint32_t expected = sum;
+  std::uint32_t stored = 0;
+  for (std::size_t j = 0; j < 4; ++j) {
+    g = g * 1709u + 2917u;
+    const unsigned key = (g >> 8) & 0xFF;
+    const unsigned e = static_cast<unsigned char>(file[kTable + j]);
+    const unsigned byte = reverse(e ^ key);  // byte 3 - j of the little-endian word
+    stored |= static_cast<std::uint32_t>(byte) << (8 * (3 - j));
+  }
+  if (stored != expected) return {};
+  return table;
+}
+
+std::uint32_t WordAt(const std::vector<unsigned char>& table, std::size_t offset) {
+  return static_cast<std::uint32_t>(table[offset]) | (static_cast<std::uint32_t>(table[offset + 1]) << 8) |
+         (static_cast<std::uint32_t>(table[offset + 2]) << 16) | (static_cast<std::uint32_t>(table[offset + 3]) << 24);
+}
+
+}  // namespace qlan::test

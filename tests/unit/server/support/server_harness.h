@@ -1,0 +1,68 @@
+// A ranking server running in the test's own process on a loopback port, and a raw
+// client that sends exact bytes to it.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "server/entry_store.h"
+#include "server/http_server.h"
+#include "server/ranking_service.h"
+
+namespace qlan::test {
+
+class RunningServer {
+ public:
+  // Opens (or creates) the database at dbPath and listens on a free port of 127.0.0.1.
+  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {});
+  ~RunningServer();
+  RunningServer(const RunningServer&) = delete;
+  RunningServer& operator=(const RunningServer&) = delete;
+
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+  server::EntryStore& store() { return store_; }
+  server::RankingService& service() { return *service_; }
+  // Stops listening and waits for the workers; the destructor does it too.
+  void Stop();
+  std::vector<std::string> LogLines();
+
+ private:
+  server::EntryStore store_;
+  std::unique_ptr<server::RankingService> service_;
+  std::unique_ptr<server::RankingHttpServer> http_;
+  std::thread thread_;
+  int port_ = -1;
+  std::mutex logMutex_;
+  std::vector<std::string> log_;
+};
+
+// Connects to 127.0.0.1:port, sends request, and reads until the server closes or
+// timeoutMs pass. Returns what arrived ("" when the connection failed).
+std::string Exchange(int port, std::string_view request, int timeoutMs = 5000);
+
+// Parts of a reply: its status code (0 when unreadable) and its body.
+int StatusOf(const std::string& reply);
+std::string BodyOf(const std::string& reply);
+
+// Standard Base64 in the tool's layout (64-character lines joined by LF), written here
+// independently of the server's decoder and the tool's encoder.
+std::string Base64Lines(std::string_view bytes);
+
+// The tool's form around a Base64 text, and the whole LF-only request the tool sends
+// (absolute form when absolute is true), with its two extra LFs after the body.
+std::string ToolFormBody(std::string_view base64Text);
+std::string ToolEntryRequest(std::string_view body, bool absolute);
+
+std::string ReadFileBytes(const std::string& path);
+
+// The high-score table inside a high-score file, unscrambled by the file's own rules;
+// empty when the file's length or checksum is wrong.
+std::vector<unsigned char> UnscrambleHighScoreFile(const std::string& file);
+std::uint32_t WordAt(const std::vector<unsigned char>& table, std::size_t offset);
+
+}  // namespace qlan::test
