@@ -47,6 +47,11 @@ class FileSource : public ByteSource {
   FileHandle file_;
 };
 
+// Encodes exactly size bytes from the source into out, which has room for
+// Base64TextLength(size) bytes. False when a read fails or the source holds more or fewer
+// bytes than size, or memory for the read buffer runs out.
+bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept;
+
 // Encodes everything the source holds into out. The length of the text (0 for nothing),
 // or -1, with out left empty, when a read fails, the source does not hold the size it
 // announced, the text would not fit a QString, or memory runs out.

@@ -36,14 +36,19 @@ char g_entryStatusLine[kLineBufferSize];
 
 }  // namespace
 
-bool BuildEntryBody(const QString& base64Text, QString& body) noexcept {
-  // One block of the final size: growing piece by piece could hold three copies at once.
-  const std::int32_t textLength = base64Text.length();
+bool BuildEntryBody(ByteSource& replay, QString& body) noexcept {
+  const std::int64_t size = replay.size();
+  const std::int64_t textLength = Base64TextLength(size);
+  if (size < 0 || textLength > QString::kMaxLength - kFormFixedLength) return false;
+  const auto n = static_cast<std::int32_t>(textLength);
+  // One block of the final size, filled in place.
   if (!body.assign(kFormHead)) return false;
-  char* rest = body.appendSpace(textLength + kFormTailLength);
-  if (rest == nullptr) return false;
-  std::memcpy(rest, base64Text.text(), static_cast<std::size_t>(textLength));
-  std::memcpy(rest + textLength, kFormTail, static_cast<std::size_t>(kFormTailLength));
+  char* text = body.appendSpace(n + kFormTailLength);
+  if (text == nullptr || !encodeBase64Into(replay, size, text)) {
+    body.clear();
+    return false;
+  }
+  std::memcpy(text + n, kFormTail, static_cast<std::size_t>(kFormTailLength));
   return true;
 }
 
@@ -87,11 +92,8 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
 
   EntryResult result = nullptr;
   {
-    QString text;
-    if (encodeBase64(replay, text) != textLength) return nullptr;
     QString body;
-    if (!BuildEntryBody(text, body)) return nullptr;
-    text.clear();  // the body holds its copy; keeps the peak near two texts
+    if (!BuildEntryBody(replay, body)) return nullptr;
 
     TcpConnection connection;
     if (openExchange(connection, proxyAddress, proxyPort) != 0) return nullptr;

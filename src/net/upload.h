@@ -36,8 +36,9 @@ EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxy
 EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
                            int proxyPort) noexcept;
 
-// The form body around the Base64 text; false when memory runs out.
-bool BuildEntryBody(const QString& base64Text, QString& body) noexcept;
+// The form body with the replay's Base64 text encoded straight into it (no second copy of
+// the text). False when the replay cannot be read whole or memory runs out.
+bool BuildEntryBody(ByteSource& replay, QString& body) noexcept;
 
 // Sends the request's pieces over an open connection: the common head lines with LF,
 // then Connection, Content-Type, Content-Length, the blank line, the body and two more

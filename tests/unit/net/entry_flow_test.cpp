@@ -22,6 +22,13 @@
 namespace qlan {
 namespace {
 
+std::string ReplayName(int route) {
+  std::string name = "r";
+  name += std::to_string(route);
+  name += ".replay";
+  return name;
+}
+
 using test::FakeWindow;
 using test::LoopbackPeer;
 
@@ -64,7 +71,7 @@ class EntryFlowTest : public ::testing::Test {
     g_settings.proxyPort = port;
   }
   void WriteReplay(int route, std::size_t size) {
-    test::WriteAll(user_.ReplayPath("r" + std::to_string(route) + ".replay"),
+    test::WriteAll(user_.ReplayPath(ReplayName(route)),
                    std::vector<std::uint8_t>(size, 0x61));
   }
   void ExpectMessage(std::size_t i, const std::string& text, unsigned style) {

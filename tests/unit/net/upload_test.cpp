@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,13 @@
 
 namespace qlan {
 namespace {
+
+std::string ReplayName(int route) {
+  std::string name = "r";
+  name += std::to_string(route);
+  name += ".replay";
+  return name;
+}
 
 using Bytes = std::vector<std::uint8_t>;
 using test::LoopbackPeer;
@@ -52,6 +60,23 @@ std::string Request(const std::string& requestLine, const std::string& userAgent
          "\n" + Form(text) + "\n\n";
 }
 
+// Replay bytes held in memory.
+class BytesSource : public ByteSource {
+ public:
+  explicit BytesSource(Bytes bytes) : bytes_(std::move(bytes)) {}
+  std::int64_t size() noexcept override { return static_cast<std::int64_t>(bytes_.size() - at_); }
+  std::int32_t read(void* buffer, std::int32_t count) noexcept override {
+    const std::size_t n = std::min(bytes_.size() - at_, static_cast<std::size_t>(count));
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    return static_cast<std::int32_t>(n);
+  }
+
+ private:
+  Bytes bytes_;
+  std::size_t at_ = 0;
+};
+
 const std::string kProxyLine = "POST http://" + Host() + "/sw/qlan/hsentry/0/ HTTP/1.1\n";
 const std::string kDirectLine = "POST /sw/qlan/hsentry/0/ HTTP/1.1\n";
 const std::string kAgentLine = "User-Agent: QuillaneTool/050702\n";
@@ -60,7 +85,7 @@ const std::string kText49 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCU
 class UploadTest : public ::testing::Test {
  protected:
   void WriteReplay(int route, const Bytes& bytes) {
-    test::WriteAll(user_.ReplayPath("r" + std::to_string(route) + ".replay"), bytes);
+    test::WriteAll(user_.ReplayPath(ReplayName(route)), bytes);
   }
   void SetUp() override {
     test::MakeFolder(user_.VendorPath());
@@ -100,11 +125,11 @@ TEST_F(UploadTest, FortyNineByteReplayTakesTwoTextLines) {
 }
 
 TEST_F(UploadTest, DirectFormAndMissingUserAgentChangeOnlyTheirLines) {
-  QString text;
-  ASSERT_TRUE(text.assign(kText49.c_str()));
+  BytesSource replay(Counting(49));
   QString body;
-  ASSERT_TRUE(BuildEntryBody(text, body));
+  ASSERT_TRUE(BuildEntryBody(replay, body));
   EXPECT_EQ(std::string(body.text()), Form(kText49));
+  EXPECT_EQ(body.length(), 300);
 
   for (const char* agent : {UserAgent, static_cast<const char*>(nullptr)}) {
     LoopbackPeer peer;
@@ -121,10 +146,9 @@ TEST_F(UploadTest, DirectFormAndMissingUserAgentChangeOnlyTheirLines) {
 }
 
 TEST_F(UploadTest, OneByteReplayDirectForm) {
-  QString text;
-  ASSERT_TRUE(text.assign("AA=="));
+  BytesSource replay(Bytes{0x00});
   QString body;
-  ASSERT_TRUE(BuildEntryBody(text, body));
+  ASSERT_TRUE(BuildEntryBody(replay, body));
   LoopbackPeer peer;
   peer.ReadRequest().Start();
   {
