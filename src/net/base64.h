@@ -19,10 +19,11 @@ inline constexpr int kBase64LineLength = 64;
 inline constexpr std::int32_t kBase64ChunkSize = 48 * 4096;
 
 // Length of the text made from size bytes, line feeds included: 4 * G + (G - 1) / 16 with
-// G = (size + 2) / 3 groups; 0 for nothing.
+// G = (size + 2) / 3 groups; 0 for nothing. Saturates instead of overflowing.
 constexpr std::int64_t Base64TextLength(std::int64_t size) noexcept {
   if (size <= 0) return 0;
-  const std::int64_t groups = (size + 2) / 3;
+  const std::int64_t groups = size / 3 + (size % 3 != 0 ? 1 : 0);
+  if (groups > INT64_MAX / 5) return INT64_MAX;
   return 4 * groups + (groups - 1) / 16;
 }
 

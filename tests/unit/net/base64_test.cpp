@@ -107,6 +107,8 @@ TEST(Base64LengthTest, FollowsGroupsAndLineFeeds) {
   EXPECT_EQ(Base64TextLength(241), 329);
   EXPECT_EQ(Base64TextLength(3097332), 4194303);
   EXPECT_EQ(Base64TextLength(3097333), 4194307);
+  EXPECT_EQ(Base64TextLength(-1), 0);
+  EXPECT_EQ(Base64TextLength(INT64_MAX), INT64_MAX);
 }
 
 TEST(Base64Test, AlphabetIsTheStandardOne) {

@@ -228,6 +228,35 @@ TEST_F(UploadTest, ReadFailureInTheMiddleSendsNothing) {
   EXPECT_TRUE(NeverConnected(peer));
 }
 
+// Announces a size and must never be read.
+class UnreadSource : public ByteSource {
+ public:
+  explicit UnreadSource(std::int64_t size) : size_(size) {}
+  std::int64_t size() noexcept override { return size_; }
+  std::int32_t read(void*, std::int32_t) noexcept override {
+    ++reads;
+    return -1;
+  }
+  int reads = 0;
+
+ private:
+  std::int64_t size_;
+};
+
+TEST_F(UploadTest, SizeAloneDecidesBeforeAnyRead) {
+  for (const std::int64_t size : {std::int64_t{3097333}, std::int64_t{1} << 40, INT64_MAX}) {
+    UnreadSource source(size);
+    EXPECT_EQ(postReplayFrom(source, UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), kEntryTooLarge)
+        << size;
+    EXPECT_EQ(source.reads, 0);
+  }
+  for (const std::int64_t size : {std::int64_t{0}, std::int64_t{-1}}) {
+    UnreadSource source(size);
+    EXPECT_EQ(postReplayFrom(source, UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), nullptr);
+    EXPECT_EQ(source.reads, 0);
+  }
+}
+
 TEST_F(UploadTest, ReplayThatCannotBeReadFails) {
   const std::string path = user_.ReplayPath("r730.replay");
   test::WriteAll(path, Counting(100));
