@@ -124,11 +124,10 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
     const std::size_t pathStart = target.find_first_of("/?");
     if (pathStart == 0) return 400;  // no authority
     target = pathStart == std::string_view::npos ? std::string_view() : target.substr(pathStart);
-    out->target = "/";
-    if (!target.empty()) {
-      out->target = target.front() == '?' ? "/" : "";
-      out->target.append(target);
-    }
+    std::string origin;
+    if (target.empty() || target.front() == '?') origin.push_back('/');
+    origin.append(target);
+    out->target = std::move(origin);
   } else if (!target.empty() && target.front() == '/') {
     out->target.assign(target);
   } else if (target == "*" && method == "OPTIONS") {
