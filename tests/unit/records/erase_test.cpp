@@ -64,6 +64,13 @@ void ExpectClosing(const test::ShownMessage& m, const char* text) {
 
 // ---- EraseReplays ----
 
+std::string InFolder(const std::string& folder, const char* name) {
+  std::string path = folder;
+  path.push_back(test::Separator());
+  path.append(name);
+  return path;
+}
+
 TEST(EraseReplayFiles, DeletesEveryReplayWhateverItsName) {
   TempFolder dir;
   for (const char* name : {"r710.replay", "r711.replay", "extra.replay", "UPPER.REPLAY"}) {
@@ -81,12 +88,13 @@ TEST(EraseReplayFiles, LeavesOtherFilesAndSubFoldersAlone) {
   WriteAll(dir.Join("replay"), {1});
   WriteAll(dir.Join("extra.replay"), {1});
   MakeFolder(dir.Join("x.replay"));
-  WriteAll(dir.Join("x.replay") + test::Separator() + "inner.replay", {1});
+  const std::string inner = InFolder(dir.Join("x.replay"), "inner.replay");
+  WriteAll(inner, {1});
   EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
   EXPECT_TRUE(Exists(dir.Join("notes.replay.txt")));
   EXPECT_TRUE(Exists(dir.Join("replay")));
   EXPECT_FALSE(Exists(dir.Join("extra.replay")));
-  EXPECT_TRUE(Exists(dir.Join("x.replay") + test::Separator() + "inner.replay"));
+  EXPECT_TRUE(Exists(inner));
 }
 
 TEST(EraseReplayFiles, NothingToDeleteIsNotAFailure) {

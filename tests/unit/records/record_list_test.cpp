@@ -85,7 +85,7 @@ TEST(RecordListRebuild, AllFortyRoutesFit) {
   UserDataFixture user;
   MakeFolder(user.ReplayPath());
   for (std::uint32_t route = 710; route < 750; ++route) {
-    WriteAll(user.ReplayPath("r" + std::to_string(route) + ".replay"),
+    WriteAll(user.ReplayPath(test::ReplayName(route)),
              MakeReplay(ReplaySpec{4294967295u, 4294967295u, route, route, {7}}));
   }
   FakeWindow window;

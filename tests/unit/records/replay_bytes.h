@@ -35,10 +35,18 @@ inline std::vector<std::uint8_t> MakeReplay(const ReplaySpec& spec) {
   return out;
 }
 
+// "r710.replay" for route 710 (built by appending: GCC 12 misreports "r" + std::string).
+inline std::string ReplayName(std::uint32_t route) {
+  std::string name = "r";
+  name.append(std::to_string(route));
+  name.append(".replay");
+  return name;
+}
+
 // Puts a known-answer replay into the replay folder under the route's own name.
 inline void PlaceReplay(const UserDataFixture& user, const std::string& known, int route) {
   MakeFolder(user.ReplayPath());
-  WriteAll(user.ReplayPath("r" + std::to_string(route) + ".replay"), ReadAll(TestDataPath(known)));
+  WriteAll(user.ReplayPath(ReplayName(static_cast<std::uint32_t>(route))), ReadAll(TestDataPath(known)));
 }
 
 }  // namespace qlan::test
