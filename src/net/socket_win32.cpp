@@ -11,6 +11,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// FIONBIO, spelled out: the header's macro trips the sign-conversion warning.
+constexpr long kNonBlockingIo = static_cast<long>(0x8004667EUL);
+
 // The start-up record WSAStartup fills; one per process.
 WSADATA g_startup;
 
@@ -81,7 +84,7 @@ int Connect(SocketHandle socket, const unsigned char (&peer)[16], int timeoutMs)
   std::memcpy(&address.sin_port, peer + 2, 2);
   std::memcpy(&address.sin_addr, peer + 4, 4);
   u_long nonBlocking = 1;
-  if (::ioctlsocket(Native(socket), FIONBIO, &nonBlocking) != 0) return -1;
+  if (::ioctlsocket(Native(socket), kNonBlockingIo, &nonBlocking) != 0) return -1;
   if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
     return 0;
   }

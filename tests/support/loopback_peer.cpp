@@ -146,6 +146,8 @@ int LoopbackPeer::ClosedPort() {
   return port;
 }
 
+bool LoopbackPeer::ResetsReadAsClose() { return peer_io::ResetsReadAsClose(); }
+
 void LoopbackPeer::Record(std::size_t index, const char* data, std::size_t n) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < requests_.size()) requests_[index].append(data, n);

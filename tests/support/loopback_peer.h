@@ -58,6 +58,9 @@ class LoopbackPeer {
 
   // A loopback port with nothing listening on it.
   static int ClosedPort();
+  // True where a client sees a peer's reset as an orderly close (Wine 8 does; Windows
+  // and Linux report an error).
+  static bool ResetsReadAsClose();
 
   // Platform part, shared by the peer and tests that need a raw socket.
   using Socket = std::intptr_t;
@@ -115,6 +118,7 @@ bool SendAll(Socket s, const char* data, std::size_t n);
 void ShutdownWrite(Socket s);
 void Close(Socket s);
 void ResetAndClose(Socket s);
+bool ResetsReadAsClose();
 }  // namespace peer_io
 
 }  // namespace qlan::test

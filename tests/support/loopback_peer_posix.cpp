@@ -114,4 +114,6 @@ void ResetAndClose(Socket s) {
   ::close(Fd(s));
 }
 
+bool ResetsReadAsClose() { return false; }
+
 }  // namespace qlan::test::peer_io

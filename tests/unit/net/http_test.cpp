@@ -363,6 +363,7 @@ TEST(ResponseHead, CloseRightAfterStatusLineIsNothingReceived) {
 }
 
 TEST(ResponseHead, ResetDuringHeaderBlockIsConnectionCut) {
+  if (LoopbackPeer::ResetsReadAsClose()) GTEST_SKIP() << "a reset reads as a close here";
   LoopbackPeer peer;
   peer.Send("HTTP/1.1 200 OK\r\nServer: t\r\n").Pause(100).Reset();
   EXPECT_EQ(ReadHead(peer).code, kConnectionCut);

@@ -282,6 +282,7 @@ TEST(Receive, SilentPeerTimesOutEveryRead) {
 }
 
 TEST(Receive, ResetIsAnError) {
+  if (LoopbackPeer::ResetsReadAsClose()) GTEST_SKIP() << "a reset reads as a close here";
   LoopbackPeer peer;
   peer.ReadBytes(4).Reset();
   peer.Start();
