@@ -98,7 +98,7 @@ TEST_F(EntryFlowTest, SuccessShowsCompletionThenOpensTheEntryPage) {
   WriteReplay(745, 10);
   peer_.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:abc123\r\n").Start();
   RunEntrySequence(window_);
-  ASSERT_TRUE(peer_.Wait(5000));
+  ASSERT_TRUE(peer_.WaitClosed(5000));
   ASSERT_EQ(window_.messages.size(), 2u);
   ExpectMessage(0, kQuestion, kQuestionStyle);
   ExpectMessage(1, kDone, kDoneStyle);
@@ -113,7 +113,7 @@ TEST_F(EntryFlowTest, EmptyIdentifierStillOpensThePage) {
   WriteReplay(745, 1);
   peer_.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:\r\n").Start();
   RunEntrySequence(window_);
-  ASSERT_TRUE(peer_.Wait(5000));
+  ASSERT_TRUE(peer_.WaitClosed(5000));
   ASSERT_EQ(window_.messages.size(), 2u);
   ExpectMessage(1, kDone, kDoneStyle);
   ASSERT_EQ(window_.openedUrls.size(), 1u);
@@ -125,7 +125,7 @@ TEST_F(EntryFlowTest, LaunchFailureIsExplainedAfterTheCompletion) {
   peer_.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:7\r\n").Start();
   window_.openUrlResult = 2;
   RunEntrySequence(window_);
-  ASSERT_TRUE(peer_.Wait(5000));
+  ASSERT_TRUE(peer_.WaitClosed(5000));
   ASSERT_EQ(window_.messages.size(), 3u);
   ExpectMessage(1, kDone, kDoneStyle);
   ExpectMessage(2, kBrowserHead + "ファイルがみつかりません。", kMbOk | kMbIconHand);
@@ -135,7 +135,7 @@ TEST_F(EntryFlowTest, ReplyWithoutIdentifierIsAFailure) {
   WriteReplay(745, 1);
   peer_.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n<html>thanks</html>\r\n").Start();
   RunEntrySequence(window_);
-  ASSERT_TRUE(peer_.Wait(5000));
+  ASSERT_TRUE(peer_.WaitClosed(5000));
   ASSERT_EQ(window_.messages.size(), 2u);
   ExpectMessage(1, kFailed, kMbIconHand);
   EXPECT_TRUE(window_.openedUrls.empty());
@@ -169,7 +169,7 @@ TEST_F(EntryFlowTest, SelectedLineChoosesTheRoute) {
   peer_.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:first\r\n").Start();
   window_.SetListSelection(IDC_RECORD_LIST, 0);
   RunEntrySequence(window_);
-  ASSERT_TRUE(peer_.Wait(5000));
+  ASSERT_TRUE(peer_.WaitClosed(5000));
   ASSERT_EQ(window_.openedUrls.size(), 1u);
   EXPECT_EQ(window_.openedUrls[0], PagePrefix() + "first");
 }

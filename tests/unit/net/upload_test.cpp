@@ -105,7 +105,7 @@ TEST_F(UploadTest, OneByteReplayGoesOutByteForByteThroughTheProxy) {
   LoopbackPeer peer;
   peer.ReadRequest().Send(kOkReply).Start();
   const EntryResult r = uploadRecord(710, UserAgent, "127.0.0.1", peer.port());
-  ASSERT_TRUE(peer.Wait(5000));
+  ASSERT_TRUE(peer.WaitClosed(5000));
   ASSERT_EQ(r, g_entryId);
   EXPECT_STREQ(r, "abc123");
   const std::string sent = peer.Request();
@@ -119,7 +119,7 @@ TEST_F(UploadTest, FortyNineByteReplayTakesTwoTextLines) {
   LoopbackPeer peer;
   peer.ReadRequest().Send(kOkReply).Start();
   const EntryResult r = uploadRecord(749, UserAgent, "127.0.0.1", peer.port());
-  ASSERT_TRUE(peer.Wait(5000));
+  ASSERT_TRUE(peer.WaitClosed(5000));
   ASSERT_EQ(r, g_entryId);
   EXPECT_EQ(peer.Request(), Request(kProxyLine, kAgentLine, "300", kText49));
 }
@@ -140,7 +140,7 @@ TEST_F(UploadTest, DirectFormAndMissingUserAgentChangeOnlyTheirLines) {
       ASSERT_EQ(connection.connectToPeer(), 0);
       EXPECT_TRUE(sendEntryRequest(connection, body, agent, nullptr));
     }
-    ASSERT_TRUE(peer.Wait(5000));
+    ASSERT_TRUE(peer.WaitClosed(5000));
     EXPECT_EQ(peer.Request(), Request(kDirectLine, agent ? kAgentLine : "", "300", kText49));
   }
 }
@@ -157,7 +157,7 @@ TEST_F(UploadTest, OneByteReplayDirectForm) {
     ASSERT_EQ(connection.connectToPeer(), 0);
     EXPECT_TRUE(sendEntryRequest(connection, body, UserAgent, nullptr));
   }
-  ASSERT_TRUE(peer.Wait(5000));
+  ASSERT_TRUE(peer.WaitClosed(5000));
   EXPECT_EQ(peer.Request(), Request(kDirectLine, kAgentLine, "235", "AA=="));
 }
 
@@ -168,7 +168,7 @@ TEST_F(UploadTest, LargestReplayIsPosted) {
   LoopbackPeer peer;
   peer.ReadRequest().Send(kOkReply).Start();
   const EntryResult r = uploadRecord(720, UserAgent, "127.0.0.1", peer.port());
-  ASSERT_TRUE(peer.Wait(10000));
+  ASSERT_TRUE(peer.WaitClosed(10000));
   ASSERT_EQ(r, g_entryId);
   const std::string sent = peer.Request();
   const std::string head = kProxyLine + "Host: " + Host() + "\n" + kAgentLine +
@@ -295,7 +295,7 @@ TEST_F(UploadTest, RepliesDecideTheResult) {
     peer.Start();
     std::strcpy(g_entryId, "stale");
     const EntryResult r = uploadRecord(710, UserAgent, "127.0.0.1", peer.port());
-    EXPECT_TRUE(peer.Wait(5000)) << c.name;
+    EXPECT_TRUE(peer.WaitClosed(5000)) << c.name;
     if (c.identifier == nullptr) {
       EXPECT_EQ(r, nullptr) << c.name;
     } else {
