@@ -8,6 +8,7 @@
 #include "app/text.h"
 #include "records/checksum_reference.h"
 #include "records/replay.h"
+#include "records/replay_checksum.h"
 #include "replay_bytes.h"
 #include "support/temp_env.h"
 
@@ -253,13 +254,18 @@ TEST(ReplayPaths, FileNamesHaveThreeDigitsAndOnlyRealRoutes) {
 
 TEST(ReplayChecksumForm, AgreesWithTheBitByBitDefinitionOnRandomData) {
   std::mt19937 random(20050702);
-  std::vector<unsigned char> data(4096 + 7);
+  std::vector<unsigned char> data(8192 + 7);
   for (auto& b : data) b = static_cast<unsigned char>(random());
-  for (std::uint32_t flags : {0x0u, 0x400u, 0x1234u, 0xFFFFFFFFu, 0xFFFFFBFFu}) {
-    for (std::size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 1000u, 4096u + 7u}) {
+  // Both forms, at every edge of the sixteen-byte steps and the 64-byte folding.
+  const std::size_t lengths[] = {0,   1,   7,   8,   9,   15,  16,  17,  63,  64,  65,
+                                 255, 256, 257, 319, 320, 321, 383, 511, 512, 513, 1000,
+                                 4096, 8192 + 7};
+  for (std::uint32_t flags : {0x0u, 0x400u, 0x12340000u, 0xFFFFFFFFu, 0xFFFFFBFFu}) {
+    for (std::size_t n : lengths) {
       const std::uint32_t route = 710 + static_cast<std::uint32_t>(n % 40);
-      EXPECT_EQ(ReplayChecksum(route, flags, data.data(), n),
-                reference::ReplayChecksumBitwise(route, flags, data.data(), n))
+      const std::uint32_t expected = reference::ReplayChecksumBitwise(route, flags, data.data(), n);
+      EXPECT_EQ(ReplayChecksum(route, flags, data.data(), n), expected) << "flags " << flags << " n " << n;
+      EXPECT_EQ(ReplayChecksumTablesOnly(route, flags, data.data(), n), expected)
           << "flags " << flags << " n " << n;
     }
   }
@@ -268,10 +274,21 @@ TEST(ReplayChecksumForm, AgreesWithTheBitByBitDefinitionOnRandomData) {
     const std::uint32_t route = static_cast<std::uint32_t>(random());
     const std::size_t n = random() % data.size();
     const std::size_t start = random() % (data.size() - n + 1);
-    ASSERT_EQ(ReplayChecksum(route, flags, data.data() + start, n),
-              reference::ReplayChecksumBitwise(route, flags, data.data() + start, n))
+    const std::uint32_t expected =
+        reference::ReplayChecksumBitwise(route, flags, data.data() + start, n);
+    ASSERT_EQ(ReplayChecksum(route, flags, data.data() + start, n), expected) << "round " << round;
+    ASSERT_EQ(ReplayChecksumTablesOnly(route, flags, data.data() + start, n), expected)
         << "round " << round;
   }
+}
+
+TEST(ReplayChecksumForm, AgreesOnAPayloadAsLongAsTheLargestReplays) {
+  std::mt19937 random(3097332);
+  std::vector<unsigned char> data(3097332 - 64);
+  for (auto& b : data) b = static_cast<unsigned char>(random() >> 24);
+  const std::uint32_t expected = reference::ReplayChecksumBitwise(745, 0x400, data.data(), data.size());
+  EXPECT_EQ(ReplayChecksum(745, 0x400, data.data(), data.size()), expected);
+  EXPECT_EQ(ReplayChecksumTablesOnly(745, 0x400, data.data(), data.size()), expected);
 }
 
 TEST(ReplayChecksumForm, EmptyPayloadGivesTheRoute) {
