@@ -139,16 +139,11 @@ void SocketEnd(int fd, bool peer, std::string& ip, int& port) {
 // already received after it, then the socket.
 class ConnectionStream : public httplib::Stream {
  public:
-  ConnectionStream(int fd, std::string pending, int ioTimeoutMs)
-      : fd_(fd), pending_(std::move(pending)), ioTimeoutMs_(ioTimeoutMs) {}
+  ConnectionStream(int fd, std::string pending, int ioTimeoutMs, Clock::time_point requestDeadline)
+      : fd_(fd), pending_(std::move(pending)), ioTimeoutMs_(ioTimeoutMs), requestDeadline_(requestDeadline) {}
 
-  bool is_readable() const override {
-    return offset_ < pending_.size() ||
-           WaitFor(fd_, POLLIN, Clock::now() + std::chrono::milliseconds(ioTimeoutMs_));
-  }
-  bool is_writable() const override {
-    return WaitFor(fd_, POLLOUT, Clock::now() + std::chrono::milliseconds(ioTimeoutMs_));
-  }
+  bool is_readable() const override { return offset_ < pending_.size() || WaitFor(fd_, POLLIN, Deadline()); }
+  bool is_writable() const override { return WaitFor(fd_, POLLOUT, Deadline()); }
   ssize_t read(char* ptr, size_t size) override {
     if (offset_ < pending_.size()) {
       const std::size_t n = std::min(size, pending_.size() - offset_);
@@ -156,7 +151,7 @@ class ConnectionStream : public httplib::Stream {
       offset_ += n;
       return static_cast<ssize_t>(n);
     }
-    if (!WaitFor(fd_, POLLIN, Clock::now() + std::chrono::milliseconds(ioTimeoutMs_))) return -1;
+    if (!WaitFor(fd_, POLLIN, Deadline())) return -1;
     ssize_t n;
     do {
       n = recv(fd_, ptr, size, MSG_DONTWAIT);
@@ -164,7 +159,7 @@ class ConnectionStream : public httplib::Stream {
     return n;
   }
   ssize_t write(const char* ptr, size_t size) override {
-    if (!WriteAll(fd_, ptr, size, ioTimeoutMs_)) return -1;
+    if (Clock::now() >= requestDeadline_ || !WriteAll(fd_, ptr, size, ioTimeoutMs_)) return -1;
     written_ += size;
     return static_cast<ssize_t>(size);
   }
@@ -177,10 +172,17 @@ class ConnectionStream : public httplib::Stream {
   std::size_t written() const noexcept { return written_; }
 
  private:
+  // The sooner of the progress time-out and the end of the request's time.
+  Clock::time_point Deadline() const {
+    const Clock::time_point progress = Clock::now() + std::chrono::milliseconds(ioTimeoutMs_);
+    return progress < requestDeadline_ ? progress : requestDeadline_;
+  }
+
   int fd_;
   std::string pending_;
   std::size_t offset_ = 0;
   int ioTimeoutMs_;
+  Clock::time_point requestDeadline_;
   std::size_t written_ = 0;
 };
 
@@ -345,7 +347,9 @@ bool RankingHttpServer::process_and_close_socket(socket_t sock) {
 
 void RankingHttpServer::ServeConnection(int fd) {
   const std::string peer = PeerAddress(fd);
-  const std::function<bool()> running = [this] { return is_running(); };
+  // The library marks itself stopped only after its workers have ended; its listening
+  // socket is closed at once, so that is what tells a worker to finish.
+  const std::function<bool()> running = [this] { return svr_sock_.load() != INVALID_SOCKET; };
   auto logLine = [&](std::string_view method, std::string_view target, bool absolute, int status,
                      std::size_t bytes, Clock::time_point start) {
     if (!options_.log) return;
@@ -370,7 +374,7 @@ void RankingHttpServer::ServeConnection(int fd) {
   }
 
   std::string buffer;
-  for (int served = 0; served < options_.maxRequestsPerConnection && is_running(); ++served) {
+  for (int served = 0; served < options_.maxRequestsPerConnection && running(); ++served) {
     // Wait for the first byte of a request: a new connection gets the head time, a kept
     // connection its idle time.
     const int waitMs = served == 0 ? options_.headTimeoutMs : options_.keepAliveMs;
@@ -407,9 +411,10 @@ void RankingHttpServer::ServeConnection(int fd) {
               head.absoluteForm, refusal, WriteRefusal(fd, refusal, options_.ioTimeoutMs), start);
       break;
     }
-    ConnectionStream stream(fd, head.head + buffer.substr(headEnd), options_.ioTimeoutMs);
+    ConnectionStream stream(fd, head.head + buffer.substr(headEnd), options_.ioTimeoutMs,
+                            start + std::chrono::milliseconds(options_.requestTimeoutMs));
     buffer.clear();
-    const bool closeConnection = served + 1 >= options_.maxRequestsPerConnection || !is_running();
+    const bool closeConnection = served + 1 >= options_.maxRequestsPerConnection || !running();
     bool connectionClosed = false;
     t_exchange = ExchangeRecord();
     const bool ok = process_request(stream, closeConnection, connectionClosed, nullptr);

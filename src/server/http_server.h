@@ -21,6 +21,7 @@ struct ServerOptions {
   int headTimeoutMs = 10000;      // a whole request head must arrive within this time
   int ioTimeoutMs = 10000;        // any read or write of a body or reply without progress
   int keepAliveMs = 5000;         // idle time allowed between two requests on a connection
+  int requestTimeoutMs = 300000;  // a whole request, body and reply included (slow links)
   int maxRequestsPerConnection = 100;
   // Receives one line per request (without line end); none when empty.
   std::function<void(std::string_view)> log;

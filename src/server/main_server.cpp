@@ -39,6 +39,7 @@ constexpr char kUsage[] =
     "  --head-timeout SEC  time allowed for a request head (default 10)\n"
     "  --io-timeout SEC    time a body read or reply write may stall (default 10)\n"
     "  --keep-alive SEC    idle time between requests on one connection (default 5)\n"
+    "  --request-timeout SEC  time for a whole request, body and reply (default 300)\n"
     "  --add-replay FILE   store this replay file as an entry at start (repeatable)\n"
     "  --quiet             no request log\n"
     "  --help              this text\n";
@@ -118,11 +119,13 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       } else {
         return std::fprintf(stderr, "qlan-ranking-server: --synchronous takes full or normal\n"), 2;
       }
-    } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive") {
+    } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive" ||
+               arg == "--request-timeout") {
       if (!ParseInt(v, 1, 3600, &seconds)) return std::fprintf(stderr, "qlan-ranking-server: bad time: %s\n", v), 2;
-      int& field = arg == "--head-timeout" ? a->server.headTimeoutMs
-                   : arg == "--io-timeout" ? a->server.ioTimeoutMs
-                                           : a->server.keepAliveMs;
+      int& field = arg == "--head-timeout"   ? a->server.headTimeoutMs
+                   : arg == "--io-timeout"   ? a->server.ioTimeoutMs
+                   : arg == "--keep-alive"   ? a->server.keepAliveMs
+                                             : a->server.requestTimeoutMs;
       field = seconds * 1000;
     } else if (arg == "--add-replay") {
       a->replays.emplace_back(v);

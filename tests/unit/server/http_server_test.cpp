@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <regex>
 
 #include "support/temp_env.h"
@@ -159,6 +164,43 @@ TEST_F(HttpServerTest, KeepsAliveAcrossRequestsAndLogsOneLineEach) {
   EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\S+Z 127\.0\.0\.1 "GET /nothing" proxy-form 404 \d+ \S+ms)")))
       << lines[1];
   EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\S+Z 127\.0\.0\.1 "- -" 400 \d+ \S+ms)"))) << lines[2];
+}
+
+TEST_F(HttpServerTest, GivesUpOnStalledOrTricklingBodies) {
+  ServerOptions options = FastOptions();
+  options.requestTimeoutMs = 1500;
+  test::RunningServer server(db_, options);
+  ASSERT_TRUE(server.ok());
+  const std::string head =
+      "POST /sw/qlan/hsentry/0/ HTTP/1.1\nContent-Type: multipart/form-data; boundary=------AaXx00\n"
+      "Content-Length: 1000\n\n";
+  // Stalled: the body stops after a few bytes; the connection ends after the progress time.
+  auto start = std::chrono::steady_clock::now();
+  test::Exchange(server.port(), head + "--------Aa", 5000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+
+  // Trickling: a byte every 200 ms keeps the progress time from running out, but not the
+  // request's own time.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<std::uint16_t>(server.port()));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  start = std::chrono::steady_clock::now();
+  ASSERT_EQ(send(fd, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
+  bool cut = false;
+  for (int i = 0; i < 25 && !cut; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cut = send(fd, "x", 1, MSG_NOSIGNAL) != 1;
+    char b;
+    if (!cut && recv(fd, &b, 1, MSG_DONTWAIT) >= 0) cut = true;  // reply or close
+  }
+  close(fd);
+  EXPECT_TRUE(cut);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+  EXPECT_EQ(StoredCount(server.store()), 0u);
 }
 
 TEST_F(HttpServerTest, RestartKeepsTheEntries) {
