@@ -2,6 +2,7 @@
 // place, chunk by chunk, so the work grows linearly with the file.
 #include "net/base64.h"
 
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -25,14 +26,40 @@ constexpr PairTable MakePairTable() {
 
 constexpr PairTable kPairs = MakePairTable();
 
+inline std::uint64_t Pair(std::uint64_t index) noexcept {
+  std::uint16_t p = 0;
+  std::memcpy(&p, kPairs.c + 2 * index, 2);
+  return p;
+}
+
+// Six bytes to eight characters with one load and one store. Reads two bytes past the six.
+inline void EncodeSix(const unsigned char* in, char* out) noexcept {
+  std::uint64_t v = 0;
+  std::memcpy(&v, in, 8);
+  std::uint64_t w = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    v = __builtin_bswap64(v);
+    w = Pair(v >> 52) | Pair((v >> 40) & 0xFFFu) << 16 | Pair((v >> 28) & 0xFFFu) << 32 |
+        Pair((v >> 16) & 0xFFFu) << 48;
+  } else {
+    w = Pair(v >> 52) << 48 | Pair((v >> 40) & 0xFFFu) << 32 | Pair((v >> 28) & 0xFFFu) << 16 |
+        Pair((v >> 16) & 0xFFFu);
+  }
+  std::memcpy(out, &w, 8);
+}
+
 inline void EncodeGroup(const unsigned char* in, char* out) noexcept {
   const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
   std::memcpy(out, kPairs.c + 2 * (v >> 12), 2);
   std::memcpy(out + 2, kPairs.c + 2 * (v & 0xFFFu), 2);
 }
 
-// Encodes count bytes (a multiple of 3 except in the last chunk) at out, with column
-// characters already on the current line. Returns the end of what was written.
+// Readable bytes the chunk buffer holds after its data, for EncodeSix.
+constexpr std::int32_t kChunkSlack = 8;
+
+// Encodes count bytes (a multiple of 3 except in the last chunk; kChunkSlack readable
+// bytes after them) at out, with column characters already on the current line. Returns
+// the end of what was written.
 char* EncodeChunk(const unsigned char* in, std::int32_t count, char* out, int& column) noexcept {
   std::int32_t i = 0;
   while (i + 3 <= count) {
@@ -42,7 +69,7 @@ char* EncodeChunk(const unsigned char* in, std::int32_t count, char* out, int& c
     }
     if (column == 0 && i + 48 <= count) {
       // A whole line of 16 groups.
-      for (int g = 0; g < 16; ++g, i += 3, out += 4) EncodeGroup(in + i, out);
+      for (int g = 0; g < 8; ++g, i += 6, out += 8) EncodeSix(in + i, out);
       column = kBase64LineLength;
       continue;
     }
@@ -83,8 +110,8 @@ bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept
   if (size < 0) return false;
   const std::int32_t chunk =
       size < kBase64ChunkSize ? static_cast<std::int32_t>(size) + 1 : kBase64ChunkSize;
-  const auto bufferSize = static_cast<std::size_t>(chunk);
-  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]);
+  const auto bufferSize = static_cast<std::size_t>(chunk + kChunkSlack);
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]());
   if (buffer == nullptr) return false;
 
   int column = 0;

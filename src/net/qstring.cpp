@@ -83,8 +83,6 @@ char* QString::appendSpace(std::int32_t count) noexcept {
     data_ = block;
     capacity_ = size;
   }
-  // Blanks until the caller fills them, so the text is never left undefined.
-  std::memset(data_ + start, ' ', static_cast<std::size_t>(count));
   data_[start + count] = '\0';
   length_ = start + count;
   return data_ + start;

@@ -34,8 +34,9 @@ class QString {
   bool append(const QString& other) noexcept;
   // A null pointer or a count below 1 changes nothing and allocates nothing.
   bool appendBytes(const void* bytes, std::int32_t count) noexcept;
-  // Extends the text by count bytes for the caller to fill, none of them 0; the address
-  // of the first, or null with nothing changed.
+  // Extends the text by count bytes that the caller must fill at once, none of them 0
+  // (they are not cleared first: the encoder writes 4 MB here); the address of the
+  // first, or null with nothing changed.
   char* appendSpace(std::int32_t count) noexcept;
   // Frees the block: the state of a new string.
   void clear() noexcept;
