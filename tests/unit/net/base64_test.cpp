@@ -239,6 +239,14 @@ TEST(Base64Test, SourceShorterOrLongerThanAnnouncedFails) {
   EXPECT_EQ(encodeBase64(exact, out), Base64TextLength(1000));
 }
 
+TEST(Base64Test, TextBeyondWhatAStringHoldsFailsBeforeReading) {
+  ScriptedSource huge(std::int64_t{1} << 40, 0, false);
+  QString out;
+  EXPECT_EQ(encodeBase64(huge, out), -1);
+  EXPECT_EQ(huge.reads_, 0);
+  EXPECT_EQ(out.capacity(), 0);
+}
+
 TEST(Base64Test, FileOpenedWithoutReadAccessFails) {
   test::TempFolder folder;
   const std::string path = folder.Join("r711.replay");
