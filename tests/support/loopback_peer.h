@@ -12,6 +12,12 @@
 
 namespace qlan::test {
 
+// A host name that no look-up finds and about which no name server is ever asked: its
+// first label is longer than DNS allows, so the resolver refuses it before sending
+// anything. Tests use it instead of real-looking names, whose look-up is network traffic.
+inline constexpr char kUnresolvableHost[] =
+    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
+
 class LoopbackPeer {
  public:
   // Listens on 127.0.0.1 at a free port. backlog 0 with SaturateBacklog() makes a peer

@@ -29,8 +29,6 @@ using test::LoopbackPeer;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr Timeouts kTestTimeouts{2000, 2000};
-constexpr char kUnresolvableName[] =
-    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
 constexpr char kQuestion[] =
     "インターネットに接続し最新のハイスコア記録を取得します。\n"
     "ダウンロードが成功すると、現在のデータは上書きされ消滅します。\nよろしいですか？";
@@ -214,7 +212,7 @@ TEST_F(Download, GarbageIsBadResponse) {
 }
 
 TEST_F(Download, PeerProblemsKeepTheirCodes) {
-  EXPECT_EQ(downloadHighScores(UserAgent, kUnresolvableName, 8080, kTestTimeouts), kNameNotFound);
+  EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080, kTestTimeouts), kNameNotFound);
   ExpectUntouched();
   EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort(), kTestTimeouts),
             kConnectFailed);
@@ -383,7 +381,7 @@ TEST_F(Download, RealFailuresThroughAProxyGetTheirMessages) {
     ASSERT_EQ(window.messages.size(), 2u);
     EXPECT_EQ(window.messages[1].text, c.message);
   }
-  UseProxy(kUnresolvableName, 8080);
+  UseProxy(test::kUnresolvableHost, 8080);
   FakeWindow unresolved;
   EXPECT_EQ(runDownload(unresolved), -1);
   ASSERT_EQ(unresolved.messages.size(), 2u);

@@ -21,8 +21,6 @@ using test::FakeWindow;
 using test::LoopbackPeer;
 
 constexpr Timeouts kTestTimeouts{2000, 2000};
-constexpr char kUnresolvableName[] =
-    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
 constexpr char kAddressMessage[] =
     "プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。";
 constexpr char kPortMessage[] =
@@ -130,7 +128,7 @@ TEST(OpenExchange, ProxyPortOutOfRangeIsRefusedBeforeResolving) {
 
 TEST(OpenExchange, UnresolvableProxyIsNameNotFound) {
   TcpConnection c;
-  EXPECT_EQ(openExchange(c, kUnresolvableName, 8080), kNameNotFound);
+  EXPECT_EQ(openExchange(c, test::kUnresolvableHost, 8080), kNameNotFound);
 }
 
 TEST(OpenExchange, RefusedProxyIsConnectFailure) {

@@ -21,9 +21,6 @@ using Clock = std::chrono::steady_clock;
 // Short limits so that a fault shows as a failure, not as a hang.
 constexpr Timeouts kTestTimeouts{2000, 2000};
 
-// A name no resolver can find and none is asked about: its first label is too long.
-constexpr char kUnresolvableName[] =
-    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
 
 long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -230,7 +227,7 @@ TEST(Send, PeerThatStopsReadingTimesOutTheSend) {
 
 TEST(Resolve, NameNeitherLookUpFindsFailsAndConnectFailsAfter) {
   TcpConnection c;
-  EXPECT_EQ(c.resolve(kUnresolvableName, 80), -1);
+  EXPECT_EQ(c.resolve(test::kUnresolvableHost, 80), -1);
   EXPECT_EQ(c.connectToPeer(), -1);
 }
 
