@@ -8,8 +8,6 @@ namespace qlan {
 
 class WindowSystem;
 
-inline constexpr char kEntryCaption[] = "エントリー";
-
 // Button 1020: works on the line selected in the record list.
 void RunEntrySequence(WindowSystem& window);
 

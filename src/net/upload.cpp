@@ -90,26 +90,23 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
   const std::int64_t textLength = Base64TextLength(size);
   if (textLength > kMaxEntryTextLength) return kEntryTooLarge;
 
-  EntryResult result = nullptr;
-  {
-    QString body;
-    if (!BuildEntryBody(replay, body)) return nullptr;
+  QString body;
+  if (!BuildEntryBody(replay, body)) return nullptr;
 
-    TcpConnection connection;
-    if (openExchange(connection, proxyAddress, proxyPort) != 0) return nullptr;
-    if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return nullptr;
-    body.clear();
+  TcpConnection connection;
+  if (openExchange(connection, proxyAddress, proxyPort) != 0) return nullptr;
+  if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return nullptr;
+  body.clear();  // 4 MB that waiting for the reply does not need
 
-    std::int32_t contentLength = 0;
-    if (readResponseHead(connection, g_entryStatusLine, &contentLength) != 0) return nullptr;
-    const int found = ScanForEntryId(
-        [&connection](char* line, int lineSize) noexcept {
-          return connection.receiveLine('\n', line, lineSize);
-        },
-        g_entryId);
-    if (found == 1) result = g_entryId;
-  }
-  return result;
+  std::int32_t contentLength = 0;
+  if (readResponseHead(connection, g_entryStatusLine, &contentLength) != 0) return nullptr;
+  const int found = ScanForEntryId(
+      [&connection](char* line, int lineSize) noexcept {
+        return connection.receiveLine('\n', line, lineSize);
+      },
+      g_entryId);
+  // A reply without an identifier line is no entry.
+  return found == 1 ? g_entryId : nullptr;
 }
 
 EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
@@ -134,7 +131,7 @@ EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddr
 
 EntryResult runEntry(WindowSystem& window, int route) {
   ProxyChoice choice;
-  if (!CheckProxySettings(window, "エントリー", &choice)) return nullptr;
+  if (!CheckProxySettings(window, kEntryCaption, &choice)) return nullptr;
   WaitCursor wait(window);
   return uploadRecord(route, UserAgent, choice.proxyAddress, choice.proxyPort);
 }

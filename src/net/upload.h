@@ -11,6 +11,8 @@ namespace qlan {
 
 class WindowSystem;
 
+inline constexpr char kEntryCaption[] = "エントリー";
+
 // Longest Base64 text (line feeds included) the server takes: a replay of 3,097,332 bytes.
 inline constexpr std::int32_t kMaxEntryTextLength = 4194304;
 // Bytes the form adds around the Base64 text.
