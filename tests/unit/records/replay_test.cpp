@@ -2,6 +2,7 @@
 // bit-by-bit definition, and the payload array's capacity rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -70,6 +71,22 @@ TEST(ReplayFiles, ValidFilesGiveTheirTimeAndDistance) {
   EXPECT_EQ(LastReplayHeader().flags, 0x400u);
   EXPECT_EQ(LastReplayPayload().size(), 300u);
   EXPECT_EQ(LastReplayPayload().capacity(), 512u);
+}
+
+TEST(ReplayFiles, PayloadStorageIsKeptWhileTheStepStaysTheSame) {
+  UserDataFixture user;
+  PlaceReplay(user, "replays/good/r710.replay", 710);
+  PlaceReplay(user, "replays/good/r745.replay", 745);
+  ASSERT_EQ(ReadReplaySummary(710), 0);
+  const unsigned char* first = LastReplayPayload().data();
+  ASSERT_EQ(ReadReplaySummary(710), 0);
+  EXPECT_EQ(LastReplayPayload().data(), first);
+  ASSERT_EQ(ReadReplaySummary(745), 0);  // 300 bytes: the capacity drops to 512
+  EXPECT_EQ(LastReplayPayload().capacity(), 512u);
+  // The payload of the file last read, byte for byte.
+  const auto bytes = ReadAll(TestDataPath("replays/good/r745.replay"));
+  ASSERT_EQ(LastReplayPayload().size(), 300u);
+  EXPECT_TRUE(std::equal(bytes.begin() + 64, bytes.begin() + 364, LastReplayPayload().data()));
 }
 
 TEST(ReplayFiles, HeaderOnlyFileWithRouteAsChecksumIsValid) {
