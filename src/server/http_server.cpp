@@ -336,6 +336,19 @@ RankingHttpServer::RankingHttpServer(RankingService& service, ServerOptions opti
 
 RankingHttpServer::~RankingHttpServer() = default;
 
+int RankingHttpServer::Bind(const std::string& host, int port) {
+  int bound = port;
+  if (port == 0) {
+    bound = bind_to_any_port(host);
+  } else if (!bind_to_port(host, port)) {
+    bound = -1;
+  }
+  if (bound <= 0) return -1;
+  // Listening again on a listening socket only changes its queue length.
+  if (::listen(svr_sock_.load(), options_.listenBacklog) != 0) return -1;
+  return bound;
+}
+
 void RankingHttpServer::Log(const std::string& line) const {
   if (options_.log) options_.log(line);
 }

@@ -23,6 +23,7 @@ struct ServerOptions {
   int keepAliveMs = 5000;         // idle time allowed between two requests on a connection
   int requestTimeoutMs = 300000;  // a whole request, body and reply included (slow links)
   int maxRequestsPerConnection = 100;
+  int listenBacklog = 1024;
   // Receives one line per request (without line end); none when empty.
   std::function<void(std::string_view)> log;
 };
@@ -31,6 +32,10 @@ class RankingHttpServer : public httplib::Server {
  public:
   RankingHttpServer(RankingService& service, ServerOptions options);
   ~RankingHttpServer() override;
+
+  // Binds to host:port (port 0: a free port) with a listen queue long enough for bursts
+  // of clients (the library's own is 5). The bound port, or -1.
+  int Bind(const std::string& host, int port);
 
  private:
   bool process_and_close_socket(socket_t sock) override;

@@ -178,13 +178,7 @@ int main(int argc, char** argv) {
 
   if (!args.quiet) args.server.log = [](std::string_view line) { WriteLine(1, line); };
   RankingHttpServer server(service, args.server);
-  int port = args.port;
-  if (port == 0) {
-    port = server.bind_to_any_port(args.bind);
-    if (port < 0) port = -1;
-  } else if (!server.bind_to_port(args.bind, port)) {
-    port = -1;
-  }
+  const int port = server.Bind(args.bind, args.port);
   if (port <= 0) {
     std::fprintf(stderr, "qlan-ranking-server: cannot listen on %s:%d\n", args.bind.c_str(), args.port);
     return 1;

@@ -22,7 +22,7 @@ RunningServer::RunningServer(const std::string& dbPath, server::ServerOptions op
     log_.emplace_back(line);
   };
   http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
-  const int port = http_->bind_to_any_port("127.0.0.1");
+  const int port = http_->Bind("127.0.0.1", 0);
   if (port <= 0) return;
   thread_ = std::thread([this] { http_->listen_after_bind(); });
   // listen_after_bind marks the server running only once its loop starts.
