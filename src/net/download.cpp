@@ -110,7 +110,8 @@ std::string DownloadErrorMessage(int result, bool throughProxy, const char* stat
     case kNameNotFound:
       return throughProxy ? "プロキシサーバが見つかりません。" : "サーバが見つかりません。";
     case kConnectFailed:
-      return throughProxy ? "プロキシサーバへの接続に失敗しました。" : "サーバへの接続に失敗しました。";
+      return throughProxy ? "プロキシサーバへの接続に失敗しました。"
+                          : "サーバへの接続に失敗しました。";
     case kBadResponse:
       return "サーバが不正なレスポンスを返しました。";
     case kNothingReceived:
@@ -138,12 +139,13 @@ std::string DownloadErrorMessage(int result, bool throughProxy, const char* stat
 }
 
 int runDownload(WindowSystem& window, DownloadFunction download) {
-  if (download == nullptr) download = [](const char* u, const char* a, int p) { return downloadHighScores(u, a, p); };
+  if (download == nullptr)
+    download = [](const char* u, const char* a, int p) { return downloadHighScores(u, a, p); };
   const bool throughProxy = (g_settings.flags & kFlagUseProxy) != 0;
   ProxyChoice choice;
   if (!CheckProxySettings(window, kDownloadCaption, &choice)) return -1;
-  if (window.ShowMessage(kQuestion, kDownloadCaption, kMbOkCancel | kMbIconExclamation | kMbSetForeground) ==
-      kIdCancel) {
+  if (window.ShowMessage(kQuestion, kDownloadCaption,
+                         kMbOkCancel | kMbIconExclamation | kMbSetForeground) == kIdCancel) {
     return 0;
   }
   int result = 0;

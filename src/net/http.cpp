@@ -75,7 +75,8 @@ void RequestSender::send(const void* data, int count) noexcept {
 }
 
 void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
-                     const char* proxyAddress, const char* userAgent, std::string_view eol) noexcept {
+                     const char* proxyAddress, const char* userAgent,
+                     std::string_view eol) noexcept {
   char line[2 * kLineBufferSize] = {};
   const bool fits =
       CopyText(line, sizeof line, method) && AppendText(line, sizeof line, " ") &&
@@ -107,6 +108,7 @@ void sendRequestHead(RequestSender& sender, std::string_view method, std::string
 int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* contentLength,
                      bool* lengthGiven) noexcept {
   if (lengthGiven != nullptr) *lengthGiven = false;
+  if (statusLine == nullptr || contentLength == nullptr) return kBadResponse;
   const int got = connection.receiveLine('\n', statusLine, kLineBufferSize);
   if (got == 0) return kNothingReceived;
   if (got < 0) return kConnectionCut;

@@ -24,7 +24,8 @@ int Fd(SocketHandle socket) { return static_cast<int>(socket); }
 bool WaitFor(SocketHandle socket, short events, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() < 0) return false;
     pollfd p{Fd(socket), events, 0};
     const int r = ::poll(&p, 1, static_cast<int>(left.count()));
@@ -77,7 +78,8 @@ int Connect(SocketHandle socket, const unsigned char (&peer)[16], int timeoutMs)
   std::memcpy(&address.sin_addr, peer + 4, 4);
   const int flags = ::fcntl(Fd(socket), F_GETFL, 0);
   if (flags < 0 || ::fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
-  if (::connect(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+  if (::connect(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    return 0;
   if (errno != EINPROGRESS && errno != EINTR) return -1;
   if (!WaitFor(socket, POLLOUT, timeoutMs)) return -1;
   int error = 0;
@@ -94,7 +96,8 @@ int SendSome(SocketHandle socket, const void* data, int count, int timeoutMs) no
     const ssize_t sent = ::send(Fd(socket), data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<int>(sent);
     if (!IsWouldBlock(errno)) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (!WaitFor(socket, POLLOUT, static_cast<int>(left.count()))) return -1;
   }
 }
@@ -107,7 +110,8 @@ int ReceiveSome(SocketHandle socket, void* destination, int count, int timeoutMs
     const ssize_t got = ::recv(Fd(socket), destination, static_cast<std::size_t>(count), 0);
     if (got >= 0) return static_cast<int>(got);
     if (!IsWouldBlock(errno)) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (!WaitFor(socket, POLLIN, static_cast<int>(left.count()))) return -1;
   }
 }

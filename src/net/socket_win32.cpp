@@ -93,7 +93,8 @@ int Connect(SocketHandle socket, const unsigned char (&peer)[16], int timeoutMs)
   if (!WaitFor(socket, true, timeoutMs, &failed) || failed) return -1;
   int error = 0;
   int length = sizeof error;
-  if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
+  if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                   &length) != 0 ||
       error != 0) {
     return -1;
   }

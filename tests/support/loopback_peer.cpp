@@ -15,8 +15,8 @@ constexpr int kStepBoundMs = 10000;  // no single read step waits longer
 constexpr int kDrainBoundMs = 5000;  // reading after our side has ended
 
 int MsLeft(Clock::time_point deadline) {
-  return static_cast<int>(
-      std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+  return static_cast<int>(std::max<long long>(
+      0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
 }
 
 // End of a request head: the blank line after CR LF or bare LF lines.
@@ -73,7 +73,8 @@ LoopbackPeer& LoopbackPeer::Send(std::string bytes) {
   steps_.push_back(Step{Step::kSend, std::move(bytes), {}, 0, 0});
   return *this;
 }
-LoopbackPeer& LoopbackPeer::SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs) {
+LoopbackPeer& LoopbackPeer::SendSplit(std::string bytes, std::vector<std::size_t> cuts,
+                                      int pauseMs) {
   steps_.push_back(Step{Step::kSend, std::move(bytes), std::move(cuts), 0, pauseMs});
   return *this;
 }
@@ -161,7 +162,8 @@ std::string LoopbackPeer::Recorded(std::size_t index) const {
 bool LoopbackPeer::Sleep(int ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (!stop_ && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kSliceMs, std::max(1, MsLeft(deadline)))));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min(kSliceMs, std::max(1, MsLeft(deadline)))));
   }
   return !stop_;
 }
@@ -190,7 +192,8 @@ void LoopbackPeer::Serve(int connections) {
   for (int i = 0; i < connections && !stop_; ++i) {
     Socket s = kNone;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kStepBoundMs);
-    while (s == kNone && !stop_ && Clock::now() < deadline) s = peer_io::Accept(listener_, kSliceMs * 5);
+    while (s == kNone && !stop_ && Clock::now() < deadline)
+      s = peer_io::Accept(listener_, kSliceMs * 5);
     if (s == kNone) break;
     ++accepted_;
     RunScript(s, static_cast<std::size_t>(i));
@@ -216,7 +219,8 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
       }
       case Step::kReadBytes: {
         const std::size_t target = consumed + step.count;
-        ReadUntil(s, index, kStepBoundMs, [&](const std::string& data) { return data.size() >= target; });
+        ReadUntil(s, index, kStepBoundMs,
+                  [&](const std::string& data) { return data.size() >= target; });
         consumed = target;
         break;
       }

@@ -1,6 +1,6 @@
 // Winsock half of the loopback peer.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include "support/loopback_peer.h"
 
@@ -31,7 +31,8 @@ int SelectFor(Socket s, bool write, int ms) {
   timeval limit;
   limit.tv_sec = ms / 1000;
   limit.tv_usec = (ms % 1000) * 1000;
-  const int r = ::select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &broken : nullptr, &limit);
+  const int r = ::select(0, write ? nullptr : &set, write ? &set : nullptr,
+                         write ? &broken : nullptr, &limit);
   if (r < 0) return -1;
   if (r == 0) return 0;
   return write && broken.fd_count != 0 ? -1 : 1;

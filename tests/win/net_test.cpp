@@ -21,7 +21,6 @@ namespace {
 using test::LoopbackPeer;
 using Clock = std::chrono::steady_clock;
 
-
 // Whether Winsock is started in this process, seen from outside the connection.
 bool WinsockStarted() {
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -140,7 +139,8 @@ TEST(WinDownload, FileHeldOpenByTheGameIsLeftAsItWas) {
   LoopbackPeer peer;
   peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nnew!");
   peer.Start();
-  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", peer.port(), Timeouts{2000, 2000}), kHighScoreFileFailed);
+  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", peer.port(), Timeouts{2000, 2000}),
+            kHighScoreFileFailed);
   game.reset();
   EXPECT_EQ(test::ReadAll(target), std::vector<std::uint8_t>(20, 'o'));
   EXPECT_FALSE(test::Exists(users.VendorPath("qlanb.ee.part")));

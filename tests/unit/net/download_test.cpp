@@ -212,7 +212,8 @@ TEST_F(Download, GarbageIsBadResponse) {
 }
 
 TEST_F(Download, PeerProblemsKeepTheirCodes) {
-  EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080, kTestTimeouts), kNameNotFound);
+  EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080, kTestTimeouts),
+            kNameNotFound);
   ExpectUntouched();
   EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort(), kTestTimeouts),
             kConnectFailed);
@@ -226,7 +227,8 @@ TEST_F(Download, UnansweredConnectGivesUpAtItsLimit) {
   LoopbackPeer peer(0);
   peer.SaturateBacklog();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", peer.port(), Timeouts{300, 2000}), kConnectFailed);
+  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", peer.port(), Timeouts{300, 2000}),
+            kConnectFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
   ExpectUntouched();
 }
@@ -324,7 +326,8 @@ TEST_F(Download, ProxyProblemsAreReportedWithoutAQuestion) {
   FakeWindow second;
   EXPECT_EQ(runDownload(second), -1);
   ASSERT_EQ(second.messages.size(), 1u);
-  EXPECT_EQ(second.messages[0].text, "プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。");
+  EXPECT_EQ(second.messages[0].text,
+            "プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。");
   EXPECT_EQ(second.waitCursorCount, 0);
   ExpectUntouched();
 }
@@ -441,9 +444,11 @@ TEST_F(Download, EveryResultHasItsMessage) {
       {-129, "サーバへの接続に失敗しました。", "プロキシサーバへの接続に失敗しました。"},
       {-130, "サーバが不正なレスポンスを返しました。", "サーバが不正なレスポンスを返しました。"},
       {-131, "何もダウンロードできませんでした。", "何もダウンロードできませんでした。"},
-      {-133, "ハイスコアファイルの保存に失敗しました。", "ハイスコアファイルの保存に失敗しました。"},
+      {-133, "ハイスコアファイルの保存に失敗しました。",
+       "ハイスコアファイルの保存に失敗しました。"},
       {-134, "プロキシの指定が間違っています。", "プロキシの指定が間違っています。"},
-      {-135, "ダウンロードリクエストを送信できません。", "ダウンロードリクエストを送信できません。"},
+      {-135, "ダウンロードリクエストを送信できません。",
+       "ダウンロードリクエストを送信できません。"},
       {-136, "サーバが接続を遮断しました。", "サーバが接続を遮断しました。"},
   };
   for (const Case& c : cases) {

@@ -316,7 +316,8 @@ TEST(ResponseHead, LargestLengthIsAccepted) {
 }
 
 TEST(ResponseHead, NegativeHugeOrMissingLengthIsBadResponse) {
-  for (const char* value : {"-1", "2147483648", "4294967301", "99999999999999999999999", "abc", ""}) {
+  for (const char* value :
+       {"-1", "2147483648", "4294967301", "99999999999999999999999", "abc", ""}) {
     LoopbackPeer peer;
     peer.Send(std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + value + "\r\n\r\n");
     EXPECT_EQ(ReadHead(peer).code, kBadResponse) << value;
@@ -324,8 +325,8 @@ TEST(ResponseHead, NegativeHugeOrMissingLengthIsBadResponse) {
 }
 
 TEST(ResponseHead, StatusOtherThan200IsHttpErrorWithTheLineKept) {
-  for (const char* line : {"HTTP/1.1 302 Found\r\n", "HTTP/1.1 404 Not Found\r\n", "HTTP/1.1 204 No Content\r\n",
-                           "HTTP/1.1\r\n", "HTTP/1.1 abc\r\n"}) {
+  for (const char* line : {"HTTP/1.1 302 Found\r\n", "HTTP/1.1 404 Not Found\r\n",
+                           "HTTP/1.1 204 No Content\r\n", "HTTP/1.1\r\n", "HTTP/1.1 abc\r\n"}) {
     LoopbackPeer peer;
     peer.Send(std::string(line) + "\r\n");
     const HeadResult r = ReadHead(peer);
@@ -341,7 +342,8 @@ TEST(ResponseHead, StatusCodeIsReadAsANumberAfterTheFirstBlank) {
 }
 
 TEST(ResponseHead, StatusLineMustBeginWithUpperCaseHttp) {
-  for (const char* response : {"http/1.1 200 OK\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP\r\n\r\n", "\r\n"}) {
+  for (const char* response :
+       {"http/1.1 200 OK\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP\r\n\r\n", "\r\n"}) {
     LoopbackPeer peer;
     peer.Send(response);
     EXPECT_EQ(ReadHead(peer).code, kBadResponse) << response;

@@ -117,7 +117,8 @@ class ThroughTinyproxy : public ::testing::Test {
 TEST_F(ThroughTinyproxy, DownloadFlowStoresTheBodyAndTheProxySeesAnAbsoluteRequest) {
   const std::string body("high-score table bytes\r\n\0\x01\x02 end", 31);
   LoopbackPeer server;
-  server.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  server.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                            "\r\n\r\n" + body);
   server.Start();
   Tinyproxy proxy(binary_, server.port());
   ASSERT_TRUE(proxy.Ready());
@@ -138,8 +139,10 @@ TEST_F(ThroughTinyproxy, DownloadFlowStoresTheBodyAndTheProxySeesAnAbsoluteReque
   const std::string forwarded = server.Request();
   EXPECT_EQ(forwarded.rfind(std::string("GET http://") + RankingHost, 0), 0u) << forwarded;
   EXPECT_NE(forwarded.find("/sw/qlan/score.dat HTTP/1."), std::string::npos) << forwarded;
-  EXPECT_NE(forwarded.find(std::string("\r\nHost: ") + RankingHost + "\r\n"), std::string::npos) << forwarded;
-  EXPECT_NE(forwarded.find("\r\nUser-Agent: QuillaneTool/050702\r\n"), std::string::npos) << forwarded;
+  EXPECT_NE(forwarded.find(std::string("\r\nHost: ") + RankingHost + "\r\n"), std::string::npos)
+      << forwarded;
+  EXPECT_NE(forwarded.find("\r\nUser-Agent: QuillaneTool/050702\r\n"), std::string::npos)
+      << forwarded;
 }
 
 TEST_F(ThroughTinyproxy, ServerErrorArrivesAsHttpError) {
@@ -148,8 +151,10 @@ TEST_F(ThroughTinyproxy, ServerErrorArrivesAsHttpError) {
   server.Start();
   Tinyproxy proxy(binary_, server.port());
   ASSERT_TRUE(proxy.Ready());
-  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", proxy.port(), Timeouts{5000, 5000}), kHttpError);
-  EXPECT_NE(std::string(downloadStatusLine()).find(" 404 "), std::string::npos) << downloadStatusLine();
+  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", proxy.port(), Timeouts{5000, 5000}),
+            kHttpError);
+  EXPECT_NE(std::string(downloadStatusLine()).find(" 404 "), std::string::npos)
+      << downloadStatusLine();
   const auto stored = test::ReadAll(users_.VendorPath("qlanb.ee"));
   EXPECT_EQ(std::string(stored.begin(), stored.end()), "old");
 }
@@ -158,7 +163,8 @@ TEST_F(ThroughTinyproxy, UnreachableServerBehindTheProxyIsAnHttpError) {
   // The proxy answers for the server it cannot reach with an error page of its own.
   Tinyproxy proxy(binary_, LoopbackPeer::ClosedPort());
   ASSERT_TRUE(proxy.Ready());
-  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", proxy.port(), Timeouts{5000, 5000}), kHttpError);
+  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", proxy.port(), Timeouts{5000, 5000}),
+            kHttpError);
   EXPECT_EQ(std::string(downloadStatusLine()).rfind("HTTP/1.", 0), 0u) << downloadStatusLine();
   const auto stored = test::ReadAll(users_.VendorPath("qlanb.ee"));
   EXPECT_EQ(std::string(stored.begin(), stored.end()), "old");

@@ -21,7 +21,6 @@ using Clock = std::chrono::steady_clock;
 // Short limits so that a fault shows as a failure, not as a hang.
 constexpr Timeouts kTestTimeouts{2000, 2000};
 
-
 long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
