@@ -427,7 +427,10 @@ void RankingHttpServer::ServeConnection(int fd) {
     ConnectionStream stream(fd, head.head + buffer.substr(headEnd), options_.ioTimeoutMs,
                             start + std::chrono::milliseconds(options_.requestTimeoutMs));
     buffer.clear();
-    const bool closeConnection = served + 1 >= options_.maxRequestsPerConnection || !running();
+    // The library reads bodies of POST requests only; a body sent with anything else
+    // would be taken for the next request, so such a connection ends after the reply.
+    const bool unreadBody = head.hasBody && head.method != "POST";
+    const bool closeConnection = served + 1 >= options_.maxRequestsPerConnection || !running() || unreadBody;
     bool connectionClosed = false;
     t_exchange = ExchangeRecord();
     const bool ok = process_request(stream, closeConnection, connectionClosed, nullptr);

@@ -156,9 +156,13 @@ TEST_F(HttpServerTest, KeepsAliveAcrossRequestsAndLogsOneLineEach) {
   EXPECT_EQ(StatusOf(reply), 200);
   EXPECT_NE(reply.find("HTTP/1.1 404 Not Found\r\n"), std::string::npos);
   Exchange(server.port(), "BROKEN\n\n");
+  // A body on a GET is not read as a next request: the connection ends after the reply.
+  const std::string withBody = Exchange(server.port(), "GET /sw/qlan/score.dat HTTP/1.1\nContent-Length: 5\n\nGET /x");
+  EXPECT_EQ(StatusOf(withBody), 200);
+  EXPECT_NE(withBody.find("Connection: close\r\n"), std::string::npos);
   server.Stop();
   const std::vector<std::string> lines = server.LogLines();
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\S+Z 127\.0\.0\.1 "GET /sw/qlan/score\.dat" 200 10888 \S+ms)")))
       << lines[0];
   EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\S+Z 127\.0\.0\.1 "GET /nothing" proxy-form 404 \d+ \S+ms)")))
