@@ -110,7 +110,7 @@ TEST(WinSockets, PeerThatStopsReadingTimesOutTheSend) {
   TcpConnection c;
   c.setTimeouts(Timeouts{2000, 300});
   ASSERT_EQ(openExchange(c, "127.0.0.1", peer.port()), 0);
-  const std::string data(64 * 1024 * 1024, 's');
+  const std::string data(std::size_t{64} << 20, 's');
   const auto start = Clock::now();
   EXPECT_EQ(c.sendAll(data.data(), static_cast<int>(data.size())), -1);
   EXPECT_LT(MsSince(start), 5000);

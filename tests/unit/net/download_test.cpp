@@ -11,8 +11,8 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <signal.h>
 #include <sys/resource.h>
+#include <csignal>
 #endif
 
 #include "app/settings.h"

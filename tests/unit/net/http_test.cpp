@@ -201,7 +201,7 @@ TEST(SendRule, AFailedPieceFailsTheRequestAndStopsTheRest) {
   auto c = Open(peer, Timeouts{2000, 300});
   RequestSender sender(*c);
   sender.send(std::string_view("GET / HTTP/1.1\r\n"));
-  const std::string huge(64 * 1024 * 1024, 'h');
+  const std::string huge(std::size_t{64} << 20, 'h');
   sender.send(huge.data(), static_cast<int>(huge.size()));
   EXPECT_FALSE(sender.sent());
   // Later pieces do not wait out another limit each.

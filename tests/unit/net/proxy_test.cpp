@@ -3,10 +3,10 @@
 // forwarded by someone else's code. Skipped where tinyproxy is not installed.
 #ifndef _WIN32
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,6 @@
 #include "support/fake_window.h"
 #include "support/loopback_peer.h"
 #include "support/temp_env.h"
-
-extern char** environ;
 
 namespace qlan {
 namespace {

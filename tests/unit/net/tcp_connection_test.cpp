@@ -190,7 +190,7 @@ TEST(Receive, RingAloneAnswersWithoutTouchingTheSocket) {
 // --- Sending -------------------------------------------------------------------------
 
 TEST(Send, SendAllDeliversEveryByteInOrder) {
-  const std::string data = Pattern(8 * 1024 * 1024);
+  const std::string data = Pattern(std::size_t{8} << 20);
   LoopbackPeer peer;
   peer.ReadBytes(data.size());
   peer.Start();
@@ -205,7 +205,7 @@ TEST(Send, OneSendMayTakeFewerBytesThanOffered) {
   peer.StopReading(3000);
   peer.Start();
   auto c = ConnectTo(peer.port(), Timeouts{2000, 500});
-  const std::string data = Pattern(32 * 1024 * 1024);
+  const std::string data = Pattern(std::size_t{32} << 20);
   const int sent = c->sendBytes(data.data(), static_cast<int>(data.size()));
   EXPECT_GT(sent, 0);
   EXPECT_LT(sent, static_cast<int>(data.size()));
@@ -216,7 +216,7 @@ TEST(Send, PeerThatStopsReadingTimesOutTheSend) {
   peer.StopReading(5000);
   peer.Start();
   auto c = ConnectTo(peer.port(), Timeouts{2000, 300});
-  const std::string data = Pattern(64 * 1024 * 1024);
+  const std::string data = Pattern(std::size_t{64} << 20);
   const auto start = Clock::now();
   EXPECT_EQ(c->sendAll(data.data(), static_cast<int>(data.size())), -1);
   EXPECT_LT(MsSince(start), 4000);
