@@ -194,6 +194,22 @@ TEST(SendRule, NothingOrOnlyEmptyPiecesIsNotSent) {
   EXPECT_FALSE(empty.sent());
 }
 
+TEST(SendRule, PieceLargerThanOneSendGoesOutWholeAndCounts) {
+  // Far more than one send takes at once: the rest of the piece is sent, not dropped.
+  std::string piece(std::size_t{8} << 20, '\0');
+  for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<char>('A' + i % 23);
+  LoopbackPeer peer;
+  peer.ReadBytes(piece.size() + 2);
+  peer.Start();
+  auto c = Open(peer, Timeouts{2000, 5000});
+  RequestSender sender(*c);
+  sender.send(piece.data(), static_cast<int>(piece.size()));
+  sender.send(std::string_view("\r\n"));
+  EXPECT_TRUE(sender.sent());
+  ASSERT_TRUE(peer.Wait(10000));
+  EXPECT_TRUE(peer.Request() == piece + "\r\n");
+}
+
 TEST(SendRule, AFailedPieceFailsTheRequestAndStopsTheRest) {
   LoopbackPeer peer;
   peer.StopReading(5000);
