@@ -187,7 +187,7 @@ TEST_F(UploadTest, OneByteMoreIsTooLargeBeforeAnyConnection) {
   EXPECT_EQ(uploadRecord(721, UserAgent, "127.0.0.1", peer.port()), kEntryTooLarge);
   EXPECT_TRUE(NeverConnected(peer));
   // Not even a name is looked up: an unresolvable proxy does not change the result.
-  EXPECT_EQ(uploadRecord(721, UserAgent, "no-such-host.invalid", 8080), kEntryTooLarge);
+  EXPECT_EQ(uploadRecord(721, UserAgent, test::kUnresolvableHost, 8080), kEntryTooLarge);
 }
 
 TEST_F(UploadTest, EmptyOrMissingReplayFailsWithoutConnection) {
@@ -308,7 +308,7 @@ TEST_F(UploadTest, RepliesDecideTheResult) {
 TEST_F(UploadTest, UnreachableOrUnknownPeerFails) {
   WriteReplay(710, Bytes{1});
   EXPECT_EQ(uploadRecord(710, UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), nullptr);
-  EXPECT_EQ(uploadRecord(710, UserAgent, "no-such-host.invalid", 8080), nullptr);
+  EXPECT_EQ(uploadRecord(710, UserAgent, test::kUnresolvableHost, 8080), nullptr);
   EXPECT_EQ(uploadRecord(710, UserAgent, "127.0.0.1", 0), nullptr);
   EXPECT_EQ(uploadRecord(710, UserAgent, "127.0.0.1", 65536), nullptr);
   EXPECT_EQ(TcpConnection::liveCount(), 0);
