@@ -99,13 +99,6 @@ char* EncodeChunk(const unsigned char* in, std::int32_t count, char* out, int& c
 
 }  // namespace
 
-std::int64_t FileSource::size() noexcept { return FileSize(file_); }
-
-std::int32_t FileSource::read(void* buffer, std::int32_t count) noexcept {
-  const std::int32_t got = FileRead(file_, count, buffer);
-  return FileError() != 0 ? -1 : got;
-}
-
 bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept {
   if (size < 0) return false;
   const std::int32_t chunk =

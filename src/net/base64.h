@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/byte_source.h"
 #include "app/files.h"
 #include "net/qstring.h"
 
@@ -26,27 +27,6 @@ constexpr std::int64_t Base64TextLength(std::int64_t size) noexcept {
   if (groups > INT64_MAX / 5) return INT64_MAX;
   return 4 * groups + (groups - 1) / 16;
 }
-
-// Where the encoder's bytes come from.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Bytes left to read, or -1 when unknown.
-  virtual std::int64_t size() noexcept = 0;
-  // Up to count bytes (fewer only at the end), or -1 when the read failed.
-  virtual std::int32_t read(void* buffer, std::int32_t count) noexcept = 0;
-};
-
-// A file opened for reading, through the file layer.
-class FileSource : public ByteSource {
- public:
-  explicit FileSource(FileHandle file) noexcept : file_(file) {}
-  std::int64_t size() noexcept override;
-  std::int32_t read(void* buffer, std::int32_t count) noexcept override;
-
- private:
-  FileHandle file_;
-};
 
 // Encodes exactly size bytes from the source into out, which has room for
 // Base64TextLength(size) bytes. False when a read fails or the source holds more or fewer

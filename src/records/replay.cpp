@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/byte_source.h"
 #include "app/files.h"
 #include "app/paths.h"
 #include "app/text.h"
@@ -15,69 +16,20 @@ namespace {
 ReplayHeader g_replayHeader{};
 AutoArray<unsigned char> g_replayPayload;
 
-// Where the parser takes its bytes from: an open file or a block of memory.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Up to n bytes into out; fewer only at the end of the data or on a failed read.
-  virtual std::uint32_t Read(void* out, std::uint32_t n) noexcept = 0;
-  // Bytes not yet read, or -1 when that cannot be told.
-  virtual std::int64_t Remaining() const noexcept = 0;
-};
-
-class FileSource final : public ByteSource {
- public:
-  explicit FileSource(FileHandle file) noexcept : file_(file), size_(FileSize(file)) {}
-
-  std::uint32_t Read(void* out, std::uint32_t n) noexcept override {
-    // The file layer counts in signed 32 bits; anything larger goes in pieces.
-    constexpr std::uint32_t kPiece = 0x40000000;
-    std::uint32_t done = 0;
-    while (done < n) {
-      const std::uint32_t ask = n - done < kPiece ? n - done : kPiece;
-      const std::int32_t got =
-          FileRead(file_, static_cast<std::int32_t>(ask), static_cast<unsigned char*>(out) + done);
-      if (got <= 0) break;
-      done += static_cast<std::uint32_t>(got);
-      if (static_cast<std::uint32_t>(got) < ask) break;
-    }
-    position_ += done;
-    return done;
+// Reads exactly n bytes unless the data ends or a read fails; the file layer counts in
+// signed 32 bits, so a larger block goes in pieces.
+std::uint32_t ReadUpTo(ByteSource& source, void* out, std::uint32_t n) noexcept {
+  constexpr std::uint32_t kPiece = 0x40000000;
+  std::uint32_t done = 0;
+  while (done < n) {
+    const std::uint32_t ask = n - done < kPiece ? n - done : kPiece;
+    const std::int32_t got = source.read(static_cast<unsigned char*>(out) + done, static_cast<std::int32_t>(ask));
+    if (got <= 0) break;
+    done += static_cast<std::uint32_t>(got);
+    if (static_cast<std::uint32_t>(got) < ask) break;
   }
-
-  std::int64_t Remaining() const noexcept override {
-    if (size_ < 0) return -1;
-    return size_ > position_ ? size_ - position_ : 0;
-  }
-
- private:
-  FileHandle file_;
-  std::int64_t size_;
-  std::int64_t position_ = 0;
-};
-
-class MemorySource final : public ByteSource {
- public:
-  MemorySource(const unsigned char* data, std::size_t size) noexcept
-      : data_(data), size_(data == nullptr ? 0 : size) {}
-
-  std::uint32_t Read(void* out, std::uint32_t n) noexcept override {
-    const std::size_t left = size_ - position_;
-    const std::size_t take = n < left ? n : left;
-    if (take > 0) std::memcpy(out, data_ + position_, take);
-    position_ += take;
-    return static_cast<std::uint32_t>(take);
-  }
-
-  std::int64_t Remaining() const noexcept override {
-    return static_cast<std::int64_t>(size_ - position_);
-  }
-
- private:
-  const unsigned char* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
+  return done;
+}
 
 std::uint32_t BigEndian(const unsigned char* b) noexcept {
   return (static_cast<std::uint32_t>(b[0]) << 24) | (static_cast<std::uint32_t>(b[1]) << 16) |
@@ -89,13 +41,13 @@ std::uint32_t BigEndian(const unsigned char* b) noexcept {
 int ParseReplay(ByteSource& source, ReplayHeader& header,
                 AutoArray<unsigned char>& payload) noexcept {
   unsigned char word[4];
-  if (source.Read(word, 4) < 4) return kReplayShortHeader;
+  if (ReadUpTo(source, word, 4) < 4) return kReplayShortHeader;
   if (std::memcmp(word, "QLNR", 4) != 0) return kReplayBadMagic;
 
   std::uint32_t checksum = 0;
   std::uint32_t length = 0;
   for (int i = 0; i < 15; ++i) {
-    if (source.Read(word, 4) < 4) return kReplayShortHeader;
+    if (ReadUpTo(source, word, 4) < 4) return kReplayShortHeader;
     const std::uint32_t value = BigEndian(word);
     switch (i) {
       case 0: header.time = value; break;
@@ -112,10 +64,10 @@ int ParseReplay(ByteSource& source, ReplayHeader& header,
 
   // A length beyond what the data still holds cannot be satisfied: say so before
   // asking for the memory.
-  const std::int64_t remaining = source.Remaining();
+  const std::int64_t remaining = source.size();
   if (remaining >= 0 && static_cast<std::int64_t>(length) > remaining) return kReplayShortPayload;
   if (!payload.Resize(length)) return kReplayNoMemory;
-  if (source.Read(payload.data(), length) < length) return kReplayShortPayload;
+  if (ReadUpTo(source, payload.data(), length) < length) return kReplayShortPayload;
 
   if (ReplayChecksum(header.route, header.flags, payload.data(), length) != checksum) {
     return kReplayBadChecksum;
