@@ -43,6 +43,22 @@ long long ReadDecimal(std::string_view text) noexcept {
   return negative ? -value : value;
 }
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) noexcept {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 std::string DecimalText(long long value) { return std::to_string(value); }
 
 }  // namespace qlan

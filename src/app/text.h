@@ -25,6 +25,11 @@ std::size_t BoundedLength(const char* field, std::size_t size) noexcept;
 // overflowing.
 long long ReadDecimal(std::string_view text) noexcept;
 
+// ASCII letter case ignored, as HTTP and form headers compare names.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept;
+// Without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view text) noexcept;
+
 // printf-free formatting of a signed number.
 std::string DecimalText(long long value);
 

@@ -1,35 +1,19 @@
 // multipart/form-data splitting with LF or CR LF line ends.
 #include "server/multipart.h"
 
+#include "app/text.h"
+
 namespace qlan::server {
 namespace {
-
-char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) noexcept {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // Takes one "key=value" or "key=\"value\"" parameter off the front of s (after a ';').
 // False on a malformed parameter.
 bool NextParameter(std::string_view* s, std::string_view* key, std::string_view* value) noexcept {
-  std::string_view rest = Trim(*s);
+  std::string_view rest = TrimBlanks(*s);
   const std::size_t eq = rest.find('=');
   if (eq == std::string_view::npos) return false;
-  *key = Trim(rest.substr(0, eq));
-  rest = Trim(rest.substr(eq + 1));
+  *key = TrimBlanks(rest.substr(0, eq));
+  rest = TrimBlanks(rest.substr(eq + 1));
   if (!rest.empty() && rest.front() == '"') {
     // Quoted string; a backslash escape keeps its next character (the view keeps the
     // backslash, which never occurs in the names this server looks for).
@@ -40,10 +24,10 @@ bool NextParameter(std::string_view* s, std::string_view* key, std::string_view*
     }
     if (i >= rest.size()) return false;
     *value = rest.substr(1, i - 1);
-    rest = Trim(rest.substr(i + 1));
+    rest = TrimBlanks(rest.substr(i + 1));
   } else {
     const std::size_t end = rest.find(';');
-    *value = Trim(rest.substr(0, end));
+    *value = TrimBlanks(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
   }
   if (!rest.empty()) {
@@ -57,18 +41,18 @@ bool NextParameter(std::string_view* s, std::string_view* key, std::string_view*
 // The Content-Disposition value of a part: "form-data" and its name and filename.
 bool ParseDisposition(std::string_view value, FormPart* part) noexcept {
   const std::size_t semi = value.find(';');
-  if (!EqualsNoCase(Trim(value.substr(0, semi)), "form-data")) return false;
+  if (!EqualsIgnoringCase(TrimBlanks(value.substr(0, semi)), "form-data")) return false;
   if (semi == std::string_view::npos) return false;
   std::string_view rest = value.substr(semi + 1);
   bool haveName = false;
-  while (!Trim(rest).empty()) {
+  while (!TrimBlanks(rest).empty()) {
     std::string_view key;
     std::string_view v;
     if (!NextParameter(&rest, &key, &v)) return false;
-    if (EqualsNoCase(key, "name")) {
+    if (EqualsIgnoringCase(key, "name")) {
       part->name = v;
       haveName = true;
-    } else if (EqualsNoCase(key, "filename")) {
+    } else if (EqualsIgnoringCase(key, "filename")) {
       part->filename = v;
     }
   }
@@ -90,7 +74,8 @@ bool TakeLine(std::string_view* s, std::string_view* line) noexcept {
 
 // After a delimiter: optional blanks, then LF or CR LF. False when anything else follows.
 bool SkipDelimiterLineEnd(std::string_view* s) noexcept {
-  while (!s->empty() && IsBlank(s->front())) s->remove_prefix(1);
+  const std::size_t start = s->find_first_not_of(" \t");
+  s->remove_prefix(start == std::string_view::npos ? s->size() : start);
   if (s->size() >= 2 && (*s)[0] == '\r' && (*s)[1] == '\n') {
     s->remove_prefix(2);
     return true;
@@ -113,14 +98,14 @@ const FormPart* MultipartForm::Find(std::string_view name) const noexcept {
 
 bool ParseFormBoundary(std::string_view contentType, std::string_view* boundary) noexcept {
   const std::size_t semi = contentType.find(';');
-  if (!EqualsNoCase(Trim(contentType.substr(0, semi)), "multipart/form-data")) return false;
+  if (!EqualsIgnoringCase(TrimBlanks(contentType.substr(0, semi)), "multipart/form-data")) return false;
   if (semi == std::string_view::npos) return false;
   std::string_view rest = contentType.substr(semi + 1);
-  while (!Trim(rest).empty()) {
+  while (!TrimBlanks(rest).empty()) {
     std::string_view key;
     std::string_view value;
     if (!NextParameter(&rest, &key, &value)) return false;
-    if (EqualsNoCase(key, "boundary")) {
+    if (EqualsIgnoringCase(key, "boundary")) {
       if (value.empty() || value.size() > kMaxBoundaryLength) return false;
       for (const char c : value) {
         if (c == '\r' || c == '\n') return false;
@@ -174,11 +159,11 @@ bool ParseMultipartForm(std::string_view contentType, std::string_view body,
       const std::size_t colon = line.find(':');
       if (colon == std::string_view::npos || colon == 0) return false;
       const std::string_view name = line.substr(0, colon);
-      const std::string_view value = Trim(line.substr(colon + 1));
-      if (EqualsNoCase(name, "Content-Disposition")) {
+      const std::string_view value = TrimBlanks(line.substr(colon + 1));
+      if (EqualsIgnoringCase(name, "Content-Disposition")) {
         if (haveDisposition || !ParseDisposition(value, &part)) return false;
         haveDisposition = true;
-      } else if (EqualsNoCase(name, "Content-Type")) {
+      } else if (EqualsIgnoringCase(name, "Content-Type")) {
         part.contentType = value;
       }
     }

@@ -1,21 +1,13 @@
 // Request-head checks and rewriting for the HTTP library.
 #include "server/request_head.h"
 
+#include "app/text.h"
+
 namespace qlan::server {
 namespace {
 
-char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 bool StartsNoCase(std::string_view s, std::string_view prefix) noexcept {
-  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && EqualsIgnoringCase(s.substr(0, prefix.size()), prefix);
 }
 
 bool IsTokenChar(char c) noexcept {
@@ -30,12 +22,6 @@ bool IsTokenChar(char c) noexcept {
 }
 
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) noexcept {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // Next line without its LF or CR LF.
 std::string_view TakeLine(std::string_view* s) noexcept {
@@ -153,14 +139,14 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
     for (const char c : name) {
       if (!IsTokenChar(c)) return 400;
     }
-    const std::string_view value = Trim(line.substr(colon + 1));
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
     for (const char c : value) {
       const auto u = static_cast<unsigned char>(c);
       if ((u < 32 && c != '\t') || u == 127) return 400;
     }
-    if (EqualsNoCase(name, "Transfer-Encoding")) return 501;
-    if (EqualsNoCase(name, kContentTypeHeader)) continue;  // only the server sets it
-    if (EqualsNoCase(name, "Content-Length")) {
+    if (EqualsIgnoringCase(name, "Transfer-Encoding")) return 501;
+    if (EqualsIgnoringCase(name, kContentTypeHeader)) continue;  // only the server sets it
+    if (EqualsIgnoringCase(name, "Content-Length")) {
       std::uint64_t length = 0;
       if (!ParseLength(value, &length)) return 400;
       if (haveLength && length != out->contentLength) return 400;
@@ -168,7 +154,7 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
       out->contentLength = length;
       if (length > maxBody) return 413;
     }
-    if (EqualsNoCase(name, "Content-Type")) {
+    if (EqualsIgnoringCase(name, "Content-Type")) {
       out->head.append(kContentTypeHeader);
     } else {
       out->head.append(name);
