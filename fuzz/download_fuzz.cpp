@@ -1,0 +1,80 @@
+// The high-score download against a scripted peer: the line reader, the response head and
+// the body loop on any reply, cut into any pieces, ended by a close or a reset. qlanb.ee
+// holds the body only after a success and is untouched otherwise; nothing is left open.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/text.h"
+#include "net/download.h"
+#include "net/ranking.h"
+#include "records/highscore.h"
+#include "support/check.h"
+#include "support/fake_socket.h"
+#include "support/reply_model.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+constexpr std::string_view kOldTable = "the table from before";
+
+std::string PosixPath(const char* path) {
+  std::string p(path);
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+  }
+  return p;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  qlan::fuzz::TempFolder();
+  qlan::fuzz::PeerScript script;
+  if (!qlan::fuzz::ScriptFromInput(data, size, &script)) return 0;
+  static const std::string target = [] {
+    char path[qlan::kPathSize];
+    QLAN_FUZZ_CHECK(qlan::GetHighScoreFilePath(path, sizeof path) == 0);
+    return PosixPath(path);
+  }();
+  QLAN_FUZZ_CHECK(qlan::fuzz::WriteWholeFile(
+      target, reinterpret_cast<const unsigned char*>(kOldTable.data()), kOldTable.size()));
+
+  qlan::fuzz::SetPeer(script);
+  const int result = qlan::downloadHighScores(qlan::UserAgent, nullptr, 0, qlan::Timeouts{});
+
+  QLAN_FUZZ_CHECK(result == 0 || result == qlan::kBadResponse || result == qlan::kNothingReceived ||
+                  result == qlan::kHttpError || result == qlan::kSendFailed ||
+                  result == qlan::kConnectionCut);
+  QLAN_FUZZ_CHECK(qlan::fuzz::OpenSockets() == 0 && qlan::TcpConnection::liveCount() == 0);
+  QLAN_FUZZ_CHECK(!qlan::fuzz::FileExists(target + ".part"));
+  std::string stored;
+  QLAN_FUZZ_CHECK(qlan::fuzz::ReadWholeFile(target, &stored));
+  // The status line is kept terminated inside its buffer for the error message.
+  QLAN_FUZZ_CHECK(std::char_traits<char>::length(qlan::downloadStatusLine()) <
+                  qlan::kLineBufferSize);
+  if (script.sendFails && script.sendBudget == 0) QLAN_FUZZ_CHECK(result == qlan::kSendFailed);
+
+  const std::string_view reply(reinterpret_cast<const char*>(script.reply), script.replySize);
+  const qlan::fuzz::HeadModel head = qlan::fuzz::ModelHead(reply);
+  if (result != 0) {
+    QLAN_FUZZ_CHECK(stored == kOldTable);
+  } else {
+    // The body is the bytes right behind the head: all of them, or the announced count.
+    QLAN_FUZZ_CHECK(head.complete && reply.substr(0, 5) == "HTTP/");
+    QLAN_FUZZ_CHECK(reply.substr(head.bodyStart, stored.size()) == stored);
+    QLAN_FUZZ_CHECK(stored.size() == reply.size() - head.bodyStart || head.lengthLine);
+    QLAN_FUZZ_CHECK(stored.size() <= static_cast<std::size_t>(qlan::kMaxUnframedBody) ||
+                    head.lengthLine);
+  }
+  // A plain reply without a length: the body ends at the close; a reset cuts it.
+  if (head.plain && !head.lengthLine && !script.sendFails) {
+    const std::size_t body = reply.size() - head.bodyStart;
+    if (script.resetAtEnd) {
+      QLAN_FUZZ_CHECK(result == qlan::kConnectionCut);
+    } else if (body <= static_cast<std::size_t>(qlan::kMaxUnframedBody)) {
+      QLAN_FUZZ_CHECK(result == 0 && stored == reply.substr(head.bodyStart));
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,101 @@
+// The socket seam over a PeerScript, linked instead of socket_posix.cpp into the fuzzers.
+#include "support/fake_socket.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/socket_api.h"
+#include "support/check.h"
+
+namespace qlan {
+namespace {
+
+fuzz::PeerScript g_script;
+std::size_t g_replyAt = 0;
+std::size_t g_sent = 0;
+int g_open = 0;
+constexpr socket_api::SocketHandle kTheSocket = 7;
+
+}  // namespace
+
+namespace fuzz {
+
+bool ScriptFromInput(const unsigned char* data, std::size_t size, PeerScript* script) noexcept {
+  if (size == 0) return false;
+  static constexpr std::size_t kPieces[8] = {0, 1, 2, 3, 7, 64, 1000, 4095};
+  const unsigned char control = data[0];
+  *script = PeerScript{};
+  script->reply = data + 1;
+  script->replySize = size - 1;
+  script->piece = kPieces[control & 7];
+  script->resetAtEnd = (control & 8) != 0;
+  script->sendPiece = (control & 16) != 0 ? 5 : 0;
+  script->sendFails = (control & 32) != 0;
+  script->sendBudget = static_cast<std::size_t>(control >> 6) * 40;
+  return true;
+}
+
+void SetPeer(const PeerScript& script) noexcept {
+  g_script = script;
+  g_replyAt = 0;
+  g_sent = 0;
+}
+
+int OpenSockets() noexcept { return g_open; }
+std::size_t ReplyLeft() noexcept { return g_script.replySize - g_replyAt; }
+
+}  // namespace fuzz
+
+namespace socket_api {
+
+void StartLibrary() noexcept {}
+void StopLibrary() noexcept {}
+
+SocketHandle OpenStreamSocket() noexcept {
+  ++g_open;
+  return kTheSocket;
+}
+
+void CloseSocket(SocketHandle socket) noexcept {
+  if (socket == kNoSocket) return;
+  QLAN_FUZZ_CHECK(socket == kTheSocket && g_open > 0);
+  --g_open;
+}
+
+bool ResolveIPv4(const char* host, unsigned char (&address)[4]) noexcept {
+  QLAN_FUZZ_CHECK(host != nullptr);
+  const unsigned char loopback[4] = {127, 0, 0, 1};
+  std::memcpy(address, loopback, sizeof address);
+  return true;
+}
+
+int Connect(SocketHandle socket, const unsigned char (&)[16], int) noexcept {
+  QLAN_FUZZ_CHECK(socket == kTheSocket);
+  return 0;
+}
+
+int SendSome(SocketHandle socket, const void* data, int count, int) noexcept {
+  QLAN_FUZZ_CHECK(socket == kTheSocket && count >= 0 && (data != nullptr || count == 0));
+  if (g_script.sendFails && g_sent >= g_script.sendBudget) return -1;
+  std::size_t n = static_cast<std::size_t>(count);
+  if (g_script.sendPiece != 0) n = std::min(n, g_script.sendPiece);
+  if (g_script.sendFails) n = std::min(n, g_script.sendBudget - g_sent);
+  if (n == 0 && count > 0) return -1;
+  g_sent += n;
+  return static_cast<int>(n);
+}
+
+int ReceiveSome(SocketHandle socket, void* destination, int count, int) noexcept {
+  // A receive of nothing could not be told from a close.
+  QLAN_FUZZ_CHECK(socket == kTheSocket && destination != nullptr && count > 0);
+  const std::size_t left = g_script.replySize - g_replyAt;
+  if (left == 0) return g_script.resetAtEnd ? -1 : 0;
+  std::size_t n = std::min(left, static_cast<std::size_t>(count));
+  if (g_script.piece != 0) n = std::min(n, g_script.piece);
+  std::memcpy(destination, g_script.reply + g_replyAt, n);
+  g_replyAt += n;
+  return static_cast<int>(n);
+}
+
+}  // namespace socket_api
+}  // namespace qlan
