@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define QLAN_FUZZ_CHECK(condition)                                                          \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
-      std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                         \
-    }                                                                                       \
+#define QLAN_FUZZ_CHECK(condition)                                                               \
+  do {                                                                                           \
+    if (!(condition)) {                                                                          \
+      static_cast<void>(                                                                         \
+          std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition)); \
+      std::abort();                                                                              \
+    }                                                                                            \
   } while (false)

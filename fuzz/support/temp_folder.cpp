@@ -32,8 +32,10 @@ const std::string& TempFolder() {
     std::abort();
   }
   g_folder = pattern;
-  ::setenv("APPDATA", g_folder.c_str(), 1);
-  std::atexit(RemoveFolder);
+  if (::setenv("APPDATA", g_folder.c_str(), 1) != 0 || std::atexit(RemoveFolder) != 0) {
+    std::perror("setenv");
+    std::abort();
+  }
   return g_folder;
 }
 
