@@ -16,107 +16,44 @@ namespace qlan {
 namespace {
 
 using test::Exists;
-using test::FakeWindow;
-using test::MakeFolder;
-using test::PlaceReplay;
 using test::ReadAll;
 using test::TempFolder;
-using test::TestDataPath;
-using test::UserDataFixture;
 using test::WriteAll;
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
 
-const char kCaption[] = "記録の消去";
 const char kFirst[] = "この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？";
 const char kSecond[] = "いちど消去すると元に戻すことはできません。\n本当によろしいですか？";
 const char kDone[] = "消去が完了しました。";
 const char kError[] = "消去中にエラーが発生しました。\n一部の記録が残った可能性があります。";
-constexpr unsigned kQuestionStyle = 0x1 | 0x30 | 0x10000;  // OK/Cancel, exclamation, foreground
-constexpr unsigned kClosingStyle = 0x40;                   // information, OK
 
-std::vector<std::uint8_t> EmptyTableFile() { return ReadAll(TestDataPath("highscore/empty-table.ee")); }
-
-// Replays for 710 and 745 and old high-score files that an erase would replace.
-struct ErasableUser {
-  ErasableUser() {
-    PlaceReplay(user, "replays/good/r710.replay", 710);
-    PlaceReplay(user, "replays/good/r745.replay", 745);
-    WriteAll(user.VendorPath("qlanb.ee"), oldB);
-    WriteAll(user.VendorPath("qlanc.ee"), oldC);
-  }
-  UserDataFixture user;
-  std::vector<std::uint8_t> oldB = std::vector<std::uint8_t>(64, 0xB0);
-  std::vector<std::uint8_t> oldC = std::vector<std::uint8_t>(64, 0xC0);
-};
-
-void ExpectQuestion(const test::ShownMessage& m, const char* text) {
-  EXPECT_EQ(m.text, text);
-  EXPECT_EQ(m.caption, kCaption);
-  EXPECT_EQ(m.style, kQuestionStyle);
-  EXPECT_TRUE(m.owned);
-}
-
-void ExpectClosing(const test::ShownMessage& m, const char* text) {
-  EXPECT_EQ(m.text, text);
-  EXPECT_EQ(m.caption, kCaption);
-  EXPECT_EQ(m.style, kClosingStyle);
-  EXPECT_TRUE(m.owned);
-}
-
-// ---- EraseReplays ----
-
-std::string InFolder(const std::string& folder, const char* name) {
-  std::string path = folder;
-  path.push_back(test::Separator());
-  path.append(name);
-  return path;
-}
-
-TEST(EraseReplayFiles, DeletesEveryReplayWhateverItsName) {
+TEST(EraseReplayFiles, DeletesEveryReplayFileAndNothingElse) {
   TempFolder dir;
-  for (const char* name : {"r710.replay", "r711.replay", "extra.replay", "UPPER.REPLAY"}) {
-    WriteAll(dir.Join(name), {1, 2, 3});
+  for (const char* name :
+       {"r710.replay", "extra.replay", "UPPER.REPLAY", "notes.replay.txt", "replay"}) {
+    WriteAll(dir.Join(name), {1});
   }
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
-  for (const char* name : {"r710.replay", "r711.replay", "extra.replay", "UPPER.REPLAY"}) {
-    EXPECT_FALSE(Exists(dir.Join(name))) << name;
-  }
-}
-
-TEST(EraseReplayFiles, LeavesOtherFilesAndSubFoldersAlone) {
-  TempFolder dir;
-  WriteAll(dir.Join("notes.replay.txt"), {1});
-  WriteAll(dir.Join("replay"), {1});
-  WriteAll(dir.Join("extra.replay"), {1});
-  MakeFolder(dir.Join("x.replay"));
-  const std::string inner = InFolder(dir.Join("x.replay"), "inner.replay");
+  test::MakeFolder(dir.Join("x.replay"));
+  const std::string inner = dir.Join("x.replay") + test::Separator() + "inner.replay";
   WriteAll(inner, {1});
   EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
+  for (const char* name : {"r710.replay", "extra.replay", "UPPER.REPLAY"})
+    EXPECT_FALSE(Exists(dir.Join(name))) << name;
   EXPECT_TRUE(Exists(dir.Join("notes.replay.txt")));
   EXPECT_TRUE(Exists(dir.Join("replay")));
-  EXPECT_FALSE(Exists(dir.Join("extra.replay")));
   EXPECT_TRUE(Exists(inner));
+  // Nothing (more) to delete is not a failure.
+  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
+  TempFolder empty;
+  EXPECT_EQ(EraseReplays(empty.path().c_str()), 0);
 }
 
-TEST(EraseReplayFiles, NothingToDeleteIsNotAFailure) {
-  TempFolder dir;
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
-  WriteAll(dir.Join("notes.replay.txt"), {1});
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
-  MakeFolder(dir.Join("only-a-folder.replay"));
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
-}
-
-TEST(EraseReplayFiles, MissingFolderCannotBeSearched) {
+TEST(EraseReplayFiles, UnsearchableFolderIsMinusOneFailedDeletionMinusTen) {
   TempFolder dir;
   EXPECT_EQ(EraseReplays(dir.Join("missing").c_str()), -1);
   EXPECT_EQ(EraseReplays(nullptr), -1);
-}
-
-TEST(EraseReplayFiles, FailedDeletionIsReportedAndTheOthersStillGo) {
-  TempFolder dir;
-  WriteAll(dir.Join("r710.replay"), {1});
-  WriteAll(dir.Join("r711.replay"), {1});
-  WriteAll(dir.Join("r712.replay"), {1});
+  for (const char* name : {"r710.replay", "r711.replay", "r712.replay"})
+    WriteAll(dir.Join(name), {1});
   test::SetReadOnly(dir.Join("r711.replay"), true);
   EXPECT_EQ(EraseReplays(dir.path().c_str()), -10);
   EXPECT_FALSE(Exists(dir.Join("r710.replay")));
@@ -124,113 +61,91 @@ TEST(EraseReplayFiles, FailedDeletionIsReportedAndTheOthersStillGo) {
   EXPECT_FALSE(Exists(dir.Join("r712.replay")));
 }
 
-// ---- the erase sequence ----
-
-TEST(EraseSequence, CancelAtTheFirstQuestionDeletesNothingAndRebuilds) {
-  ErasableUser u;
-  FakeWindow window;
-  window.answers = {kIdCancel};
-  RunEraseSequence(window);
-  ASSERT_EQ(window.messages.size(), 1u);
-  ExpectQuestion(window.messages[0], kFirst);
-  EXPECT_TRUE(Exists(u.user.ReplayPath("r710.replay")));
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanb.ee")), u.oldB);
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST].size(), 2u);
-  EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), 0);
-}
-
-TEST(EraseSequence, CancelAtTheSecondQuestionDeletesNothingAndRebuilds) {
-  ErasableUser u;
-  FakeWindow window;
-  window.answers = {kIdOk, kIdCancel};
-  RunEraseSequence(window);
-  ASSERT_EQ(window.messages.size(), 2u);
-  ExpectQuestion(window.messages[0], kFirst);
-  ExpectQuestion(window.messages[1], kSecond);
-  EXPECT_TRUE(Exists(u.user.ReplayPath("r745.replay")));
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanc.ee")), u.oldC);
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST],
-            (std::vector<std::string>{"R 710:  45,678m  2'03.06", "R 745:  3,456km  1:23'20"}));
-}
-
-TEST(EraseSequence, ConfirmedEraseDeletesResetsReportsAndEmptiesTheList) {
-  ErasableUser u;
-  FakeWindow window;
-  window.lists[IDC_RECORD_LIST] = {"stale"};
-  window.answers = {kIdOk, kIdOk, kIdOk};
-  RunEraseSequence(window);
-  ASSERT_EQ(window.messages.size(), 3u);
-  ExpectQuestion(window.messages[0], kFirst);
-  ExpectQuestion(window.messages[1], kSecond);
-  ExpectClosing(window.messages[2], kDone);
-  EXPECT_FALSE(Exists(u.user.ReplayPath("r710.replay")));
-  EXPECT_FALSE(Exists(u.user.ReplayPath("r745.replay")));
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanb.ee")), EmptyTableFile());
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanc.ee")), EmptyTableFile());
-  EXPECT_TRUE(window.lists[IDC_RECORD_LIST].empty());
-  EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), -1);
-  EXPECT_EQ(g_recordList.count, 0);
-}
-
-TEST(EraseSequence, NoReplaysStillResetsTheHighScoresTwiceInARow) {
-  UserDataFixture user;
-  MakeFolder(user.VendorPath());
-  WriteAll(user.VendorPath("qlanb.ee"), std::vector<std::uint8_t>(64, 0xB0));
-  for (int round = 0; round < 2; ++round) {
-    FakeWindow window;
-    window.answers = {kIdOk, kIdOk};
+// Replays for 710 and 745 and old high-score files that an erase would replace.
+class EraseSequence : public ::testing::Test {
+ protected:
+  EraseSequence() {
+    test::PlaceReplay(user_, "replays/good/r710.replay", 710);
+    test::PlaceReplay(user_, "replays/good/r745.replay", 745);
+    WriteAll(user_.VendorPath("qlanb.ee"), oldB_);
+    WriteAll(user_.VendorPath("qlanc.ee"), oldC_);
+  }
+  // Runs the sequence on a list with a stale line; checks the questions and, when one is
+  // shown, the closing message. Returns the rebuilt list.
+  Lines Run(std::vector<int> answers, const char* closing) {
+    test::FakeWindow window;
+    window.lists[IDC_RECORD_LIST] = {"stale"};
+    window.selection[IDC_RECORD_LIST] = 0;
+    window.answers.assign(answers.begin(), answers.end());
     RunEraseSequence(window);
-    ASSERT_EQ(window.messages.size(), 3u);
-    ExpectClosing(window.messages[2], kDone);
-    EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), EmptyTableFile()) << round;
-    EXPECT_EQ(ReadAll(user.VendorPath("qlanc.ee")), EmptyTableFile()) << round;
+    EXPECT_EQ(window.messages.size(),
+              std::min<std::size_t>(answers.size(), 2) + (closing != nullptr ? 1 : 0));
+    for (std::size_t i = 0; i < window.messages.size(); ++i) {
+      const test::ShownMessage& m = window.messages[i];
+      EXPECT_EQ(m.text, i == 2 ? closing : i == 0 ? kFirst : kSecond);
+      EXPECT_EQ(m.caption, "記録の消去");
+      // OK/Cancel, exclamation, foreground; then information, OK.
+      EXPECT_EQ(m.style, i < 2 ? 0x1u | 0x30u | 0x10000u : 0x40u);
+      EXPECT_TRUE(m.owned);
+    }
+    const Lines& list = window.lists[IDC_RECORD_LIST];
+    EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), list.empty() ? -1 : 0);
+    EXPECT_EQ(static_cast<std::size_t>(g_recordList.count), list.size());
+    return list;
+  }
+  void ExpectHighScores(const Bytes& b, const Bytes& c) {
+    EXPECT_EQ(ReadAll(user_.VendorPath("qlanb.ee")), b);
+    EXPECT_EQ(ReadAll(user_.VendorPath("qlanc.ee")), c);
+  }
+
+  test::UserDataFixture user_;
+  const Bytes oldB_ = Bytes(64, 0xB0);
+  const Bytes oldC_ = Bytes(64, 0xC0);
+  const Bytes empty_ = ReadAll(test::TestDataPath("highscore/empty-table.ee"));
+  const Lines both_ = {"R 710:  45,678m  2'03.06", "R 745:  3,456km  1:23'20"};
+};
+
+TEST_F(EraseSequence, CancelAtEitherQuestionDeletesNothingAndStillRebuilds) {
+  EXPECT_EQ(Run({kIdCancel}, nullptr), both_);
+  EXPECT_EQ(Run({kIdOk, kIdCancel}, nullptr), both_);
+  ExpectHighScores(oldB_, oldC_);
+}
+
+TEST_F(EraseSequence, ConfirmedEraseDeletesResetsReportsAndEmptiesTheListEvenWithNoReplays) {
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(Run({kIdOk, kIdOk}, kDone), Lines{});
+    EXPECT_FALSE(Exists(user_.ReplayPath("r710.replay")));
+    EXPECT_FALSE(Exists(user_.ReplayPath("r745.replay")));
+    ExpectHighScores(empty_, empty_);
+    WriteAll(user_.VendorPath("qlanb.ee"), oldB_);
   }
 }
 
-TEST(EraseSequence, FailedDeletionKeepsTheHighScoresAndSaysSo) {
-  ErasableUser u;
-  PlaceReplay(u.user, "replays/good/r712.replay", 712);
-  test::SetReadOnly(u.user.ReplayPath("r712.replay"), true);
-  FakeWindow window;
-  window.answers = {kIdOk, kIdOk};
-  RunEraseSequence(window);
-  ASSERT_EQ(window.messages.size(), 3u);
-  ExpectClosing(window.messages[2], kError);
-  EXPECT_FALSE(Exists(u.user.ReplayPath("r710.replay")));
-  EXPECT_FALSE(Exists(u.user.ReplayPath("r745.replay")));
-  EXPECT_TRUE(Exists(u.user.ReplayPath("r712.replay")));
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanb.ee")), u.oldB);
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanc.ee")), u.oldC);
-  // The surviving replay is still listed.
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST], (std::vector<std::string>{"R 712:       0m  0'00.00"}));
-  test::SetReadOnly(u.user.ReplayPath("r712.replay"), false);
+TEST_F(EraseSequence, FailedDeletionOrWriteProtectedFirstFileKeepsBothHighScoresAndSaysSo) {
+  test::PlaceReplay(user_, "replays/good/r712.replay", 712);
+  test::SetReadOnly(user_.ReplayPath("r712.replay"), true);
+  EXPECT_EQ(Run({kIdOk, kIdOk}, kError),
+            Lines{"R 712:       0m  0'00.00"});  // the survivor stays listed
+  ExpectHighScores(oldB_, oldC_);
+  test::SetReadOnly(user_.ReplayPath("r712.replay"), false);
+
+  test::SetReadOnly(user_.VendorPath("qlanb.ee"), true);
+  EXPECT_EQ(Run({kIdOk, kIdOk}, kError), Lines{});
+  ExpectHighScores(oldB_, oldC_);
+  test::SetReadOnly(user_.VendorPath("qlanb.ee"), false);
 }
 
-TEST(EraseSequence, WriteProtectedFirstHighScoreFileLeavesTheSecondAsItWas) {
-  ErasableUser u;
-  test::SetReadOnly(u.user.VendorPath("qlanb.ee"), true);
-  FakeWindow window;
-  window.answers = {kIdOk, kIdOk};
-  RunEraseSequence(window);
-  ASSERT_EQ(window.messages.size(), 3u);
-  ExpectClosing(window.messages[2], kError);
-  EXPECT_FALSE(Exists(u.user.ReplayPath("r710.replay")));
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanb.ee")), u.oldB);
-  EXPECT_EQ(ReadAll(u.user.VendorPath("qlanc.ee")), u.oldC);
-  test::SetReadOnly(u.user.VendorPath("qlanb.ee"), false);
-}
-
-TEST(EraseSequence, UnusableReplayFolderStillResetsTheHighScores) {
-  UserDataFixture user;
-  MakeFolder(user.VendorPath());
+TEST(EraseSequenceFolder, UnusableReplayFolderStillResetsTheHighScores) {
+  test::UserDataFixture user;
+  test::MakeFolder(user.VendorPath());
   WriteAll(user.ReplayPath(), {'x'});  // a file where the replay folder belongs
-  FakeWindow window;
+  test::FakeWindow window;
   window.answers = {kIdOk, kIdOk};
   RunEraseSequence(window);
   ASSERT_EQ(window.messages.size(), 3u);
-  ExpectClosing(window.messages[2], kDone);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), EmptyTableFile());
-  EXPECT_TRUE(window.lists[IDC_RECORD_LIST].empty());
+  EXPECT_EQ(window.messages[2].text, kDone);
+  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")),
+            ReadAll(test::TestDataPath("highscore/empty-table.ee")));
 }
 
 }  // namespace

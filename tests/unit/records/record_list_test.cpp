@@ -14,26 +14,29 @@ namespace qlan {
 namespace {
 
 using test::FakeWindow;
-using test::MakeFolder;
-using test::MakeReplay;
 using test::PlaceReplay;
-using test::ReplaySpec;
 using test::UserDataFixture;
-using test::WriteAll;
-
 using Lines = std::vector<std::string>;
 
-TEST(RecordListRebuild, KnownAnswerReplaysGiveTheirLinesInRouteOrder) {
+TEST(RecordListRebuild, ValidReplaysGiveTheirLinesInRouteOrder) {
   UserDataFixture user;
   PlaceReplay(user, "replays/good/r745.replay", 745);
   PlaceReplay(user, "replays/good/r712.replay", 712);
   PlaceReplay(user, "replays/good/r710.replay", 710);
+  // Rejected files and a folder with a replay's name have no line.
+  PlaceReplay(user, "replays/bad/lowercase-magic-r710.replay", 711);
+  PlaceReplay(user, "replays/bad/route713-as-r712.replay", 716);
+  PlaceReplay(user, "replays/bad/bad-checksum-r710.replay", 714);
+  PlaceReplay(user, "replays/bad/short-header-r710.replay", 720);
+  PlaceReplay(user, "replays/bad/huge-length-r710.replay", 730);
+  test::MakeFolder(user.ReplayPath("r740.replay"));
   FakeWindow window;
   RebuildRecordList(window);
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST], (Lines{"R 710:  45,678m  2'03.06",
-                                                 "R 712:       0m  0'00.00",
-                                                 "R 745:  3,456km  1:23'20"}));
+  EXPECT_EQ(
+      window.lists[IDC_RECORD_LIST],
+      (Lines{"R 710:  45,678m  2'03.06", "R 712:       0m  0'00.00", "R 745:  3,456km  1:23'20"}));
   EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), 0);
+  // Entry k belongs to line k.
   ASSERT_EQ(g_recordList.count, 3);
   EXPECT_EQ(g_recordList.entries[0].routeIndex, 0);
   EXPECT_EQ(g_recordList.entries[1].routeIndex, 2);
@@ -42,51 +45,12 @@ TEST(RecordListRebuild, KnownAnswerReplaysGiveTheirLinesInRouteOrder) {
   EXPECT_EQ(g_recordList.entries[2].distance, 3456789u);
 }
 
-TEST(RecordListRebuild, NoValidReplayLeavesTheListEmptyAndUnselected) {
-  UserDataFixture user;
-  FakeWindow window;
-  window.lists[IDC_RECORD_LIST] = {"R 710:  stale line"};
-  window.selection[IDC_RECORD_LIST] = 0;
-  RebuildRecordList(window);
-  EXPECT_TRUE(window.lists[IDC_RECORD_LIST].empty());
-  EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), -1);
-  EXPECT_EQ(g_recordList.count, 0);
-}
-
-TEST(RecordListRebuild, EntryKBelongsToLineK) {
-  UserDataFixture user;
-  MakeFolder(user.ReplayPath());
-  WriteAll(user.ReplayPath("r745.replay"), MakeReplay(ReplaySpec{59, 999999, 745, 0, {1, 2, 3}}));
-  WriteAll(user.ReplayPath("r712.replay"), MakeReplay(ReplaySpec{216000, 1000, 712, 0x400, {}}));
-  FakeWindow window;
-  RebuildRecordList(window);
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST],
-            (Lines{"R 712:   1,000m  1:00'00", "R 745:  999.9km  0'00.98"}));
-  ASSERT_EQ(g_recordList.count, 2);
-  EXPECT_EQ(g_recordList.entries[0].routeIndex, 2);
-  EXPECT_EQ(g_recordList.entries[1].routeIndex, 35);
-}
-
-TEST(RecordListRebuild, RoutesWithRejectedFilesHaveNoLine) {
-  UserDataFixture user;
-  PlaceReplay(user, "replays/bad/lowercase-magic-r710.replay", 710);
-  PlaceReplay(user, "replays/bad/route713-as-r712.replay", 712);
-  PlaceReplay(user, "replays/bad/bad-checksum-r710.replay", 711);
-  PlaceReplay(user, "replays/bad/short-header-r710.replay", 720);
-  PlaceReplay(user, "replays/bad/huge-length-r710.replay", 730);
-  PlaceReplay(user, "replays/good/r745.replay", 745);
-  MakeFolder(user.ReplayPath("r740.replay"));  // a folder, not a file
-  FakeWindow window;
-  RebuildRecordList(window);
-  EXPECT_EQ(window.lists[IDC_RECORD_LIST], (Lines{"R 745:  3,456km  1:23'20"}));
-}
-
 TEST(RecordListRebuild, AllFortyRoutesFit) {
   UserDataFixture user;
-  MakeFolder(user.ReplayPath());
+  test::MakeFolder(user.ReplayPath());
   for (std::uint32_t route = 710; route < 750; ++route) {
-    WriteAll(user.ReplayPath(test::ReplayName(route)),
-             MakeReplay(ReplaySpec{4294967295u, 4294967295u, route, route, {7}}));
+    test::WriteAll(user.ReplayPath(test::ReplayName(route)),
+                   test::HeaderOnlyReplay(4294967295u, 4294967295u, route));
   }
   FakeWindow window;
   RebuildRecordList(window);
@@ -101,48 +65,33 @@ struct Label {
   const char* text;
 };
 
-TEST(DistanceLabel, EveryRowAndBoundary) {
-  const Label rows[] = {
-      {0, "     0m"},          {789, "   789m"},        {999, "   999m"},
-      {1000, " 1,000m"},       {45678, "45,678m"},      {99999, "99,999m"},
-      {100000, "100.0km"},     {456789, "456.7km"},     {999999, "999.9km"},
-      {1000000, "1,000km"},    {3456789, "3,456km"},    {9999999, "9,999km"},
-      {10000000, "10000km"},   {45678901, "45678km"},   {99999999, "99999km"},
-      {100000000, "  100Mm"},  {456789012, "  456Mm"},  {4294967295u, " 4294Mm"},
+TEST(Labels, EveryRowAtItsBoundaries) {
+  const Label distances[] = {
+      {0, "     0m"},        {999, "   999m"},       {1000, " 1,000m"},
+      {99999, "99,999m"},    {100000, "100.0km"},    {999999, "999.9km"},
+      {1000000, "1,000km"},  {9999999, "9,999km"},   {10000000, "10000km"},
+      {99999999, "99999km"}, {100000000, "  100Mm"}, {4294967295u, " 4294Mm"},
   };
-  for (const Label& row : rows) {
-    EXPECT_STREQ(FormatDistance(row.value), row.text) << row.value;
-  }
-}
-
-TEST(TimeLabel, EveryRowAndBoundary) {
-  const Label rows[] = {
-      {0, " 0'00.00"},          {1, " 0'00.01"},          {59, " 0'00.98"},
-      {60, " 0'01.00"},         {7384, " 2'03.06"},       {215999, "59'59.98"},
-      {216000, " 1:00'00"},     {300000, " 1:23'20"},     {20735999, "95:59'59"},
-      {20736000, " 4d 0:00"},   {30000000, " 5d18:53"},   {518399999, "99d23:59"},
-      {518400000, " 100d 0h"},  {600000000, " 115d17h"},  {4294967295u, " 828d12h"},
+  for (const Label& row : distances) EXPECT_STREQ(FormatDistance(row.value), row.text) << row.value;
+  const Label times[] = {
+      {0, " 0'00.00"},           {1, " 0'00.01"},         {59, " 0'00.98"},
+      {60, " 0'01.00"},          {215999, "59'59.98"},    {216000, " 1:00'00"},
+      {20735999, "95:59'59"},    {20736000, " 4d 0:00"},  {30000000, " 5d18:53"},
+      {518399999, "99d23:59"},   {518400000, " 100d 0h"}, {600000000, " 115d17h"},
+      {4294967295u, " 828d12h"},
   };
-  for (const Label& row : rows) {
-    EXPECT_STREQ(FormatTime(row.value), row.text) << row.value;
-  }
-}
-
-TEST(TimeLabel, HundredthsTakeOnlyTheSixtiethSteps) {
-  const char* expected[] = {"00", "01", "03", "05", "06", "08"};
-  for (std::uint32_t k = 0; k < 6; ++k) {
-    EXPECT_EQ(std::string(FormatTime(k)).substr(6), expected[k]) << k;
-  }
+  for (const Label& row : times) EXPECT_STREQ(FormatTime(row.value), row.text) << row.value;
+  // Hundredths take only the sixtieth steps.
+  const char* hundredths[] = {"00", "01", "03", "05", "06", "08"};
+  for (std::uint32_t k = 0; k < 6; ++k)
+    EXPECT_EQ(std::string(FormatTime(k)).substr(6), hundredths[k]) << k;
 }
 
 TEST(Labels, EachKeepsItsOwnText) {
   const char* distance = FormatDistance(45678);
   const char* time = FormatTime(7384);
-  EXPECT_STREQ(distance, "45,678m");
-  EXPECT_STREQ(time, " 2'03.06");
   EXPECT_NE(distance, time);
-  const char* second = FormatDistance(789);
-  EXPECT_EQ(second, distance);
+  EXPECT_EQ(FormatDistance(789), distance);
   EXPECT_STREQ(distance, "   789m");
   EXPECT_STREQ(time, " 2'03.06");
 }
