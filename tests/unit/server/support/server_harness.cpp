@@ -11,6 +11,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/byte_source.h"
+#include "net/base64.h"
+#include "support/temp_env.h"
+
 namespace qlan::test {
 
 RunningServer::RunningServer(const std::string& dbPath, server::ServerOptions options) {
@@ -60,8 +64,9 @@ std::string Exchange(int port, std::string_view request, int timeoutMs) {
     std::size_t sent = 0;
     bool open = true;
     while (open) {
-      const int left = static_cast<int>(
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+      const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            deadline - std::chrono::steady_clock::now())
+                                            .count());
       if (left <= 0) break;
       pollfd p{fd, static_cast<short>(POLLIN | (sent < request.size() ? POLLOUT : 0)), 0};
       if (poll(&p, 1, left) <= 0) break;
@@ -72,8 +77,10 @@ std::string Exchange(int port, std::string_view request, int timeoutMs) {
         reply.append(buffer, static_cast<std::size_t>(n));
       } else if (p.revents & POLLOUT) {
         const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n < 0) open = false;
-        else sent += static_cast<std::size_t>(n);
+        if (n < 0)
+          open = false;
+        else
+          sent += static_cast<std::size_t>(n);
       } else {
         break;
       }
@@ -94,23 +101,10 @@ std::string BodyOf(const std::string& reply) {
 }
 
 std::string Base64Lines(std::string_view bytes) {
-  static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string plain;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned v = static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
-    plain += kAlphabet[(v >> 18) & 63];
-    plain += kAlphabet[(v >> 12) & 63];
-    plain += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    plain += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
-  }
-  std::string lines;
-  for (std::size_t i = 0; i < plain.size(); i += 64) {
-    if (i > 0) lines += '\n';
-    lines += plain.substr(i, 64);
-  }
-  return lines;
+  MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
+  return encodeBase64Into(source, size, text.data()) ? text : std::string();
 }
 
 std::string ToolFormBody(std::string_view base64Text) {
@@ -129,8 +123,9 @@ std::string ToolFormBody(std::string_view base64Text) {
 }
 
 std::string ToolEntryRequest(std::string_view body, bool absolute) {
-  std::string request = absolute ? "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\n"
-                                 : "POST /sw/qlan/hsentry/0/ HTTP/1.1\n";
+  std::string request = absolute
+                            ? "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\n"
+                            : "POST /sw/qlan/hsentry/0/ HTTP/1.1\n";
   request +=
       "Host: ranking.quillane.example\n"
       "User-Agent: QuillaneTool/050702\n"
@@ -148,42 +143,26 @@ std::string ReadFileBytes(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<unsigned char> UnscrambleHighScoreFile(const std::string& file) {
-  constexpr std::size_t kTable = 10884;
-  if (file.size() != kTable + 4) return {};
-  auto reverse = [](unsigned v) {
-    unsigned r = 0;
-    for (int i = 0; i < 8; ++i) r |= ((v >> i) & 1u) << (7 - i);
-    return r;
-  };
-  std::uint32_t g = 0;
-  std::uint32_t sum = 0;
-  std::vector<unsigned char> table(kTable);
-  // File byte j holds table byte kTable-1-j: e = reverse(byte) ^ key.
-  for (std::size_t j = 0; j < kTable; ++j) {
-    g = g * 1709u + 2917u;
-    const unsigned key = (g >> 8) & 0xFF;
-    const unsigned e = static_cast<unsigned char>(file[j]);
-    sum = ((sum << 1) | (sum >> 31)) ^ e;
-    table[kTable - 1 - j] = static_cast<unsigned char>(reverse(e ^ key));
-  }
-  // The checksum block: the sum's 4 little-endian bytes scrambled, last byte first.
-  const std::uint32_t expected = sum;
-  std::uint32_t stored = 0;
-  for (std::size_t j = 0; j < 4; ++j) {
-    g = g * 1709u + 2917u;
-    const unsigned key = (g >> 8) & 0xFF;
-    const unsigned e = static_cast<unsigned char>(file[kTable + j]);
-    const unsigned byte = reverse(e ^ key);  // byte 3 - j of the little-endian word
-    stored |= static_cast<std::uint32_t>(byte) << (8 * (3 - j));
-  }
-  if (stored != expected) return {};
-  return table;
+std::string KnownFile(const std::string& relative) { return ReadFileBytes(TestDataPath(relative)); }
+
+std::string EntryIdIn(const std::string& body) {
+  const std::size_t at = body.find("\n**ID:");
+  if (at == std::string::npos) return "";
+  const std::size_t end = body.find('\n', at + 6);
+  return end == std::string::npos ? "" : body.substr(at + 6, end - at - 6);
 }
 
-std::uint32_t WordAt(const std::vector<unsigned char>& table, std::size_t offset) {
-  return static_cast<std::uint32_t>(table[offset]) | (static_cast<std::uint32_t>(table[offset + 1]) << 8) |
-         (static_cast<std::uint32_t>(table[offset + 2]) << 16) | (static_cast<std::uint32_t>(table[offset + 3]) << 24);
+std::size_t StoredCount(server::EntryStore& store) {
+  std::vector<server::RouteStanding> routes;
+  if (store.Standings(&routes) != server::StoreResult::kOk) return SIZE_MAX;
+  std::size_t n = 0;
+  for (const server::RouteStanding& r : routes) n += r.count;
+  return n;
+}
+
+int EntryPageStatus(int port, const std::string& id) {
+  return StatusOf(Exchange(
+      port, "GET /sw/qlan/hsentry/1/?UNIQUE_ID=" + id + " HTTP/1.1\nConnection: close\n\n"));
 }
 
 }  // namespace qlan::test

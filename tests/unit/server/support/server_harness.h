@@ -49,8 +49,7 @@ std::string Exchange(int port, std::string_view request, int timeoutMs = 5000);
 int StatusOf(const std::string& reply);
 std::string BodyOf(const std::string& reply);
 
-// Standard Base64 in the tool's layout (64-character lines joined by LF), written here
-// independently of the server's decoder and the tool's encoder.
+// The tool's own Base64 text of bytes (64-character lines joined by LF).
 std::string Base64Lines(std::string_view bytes);
 
 // The tool's form around a Base64 text, and the whole LF-only request the tool sends
@@ -59,10 +58,14 @@ std::string ToolFormBody(std::string_view base64Text);
 std::string ToolEntryRequest(std::string_view body, bool absolute);
 
 std::string ReadFileBytes(const std::string& path);
+// A file of the shared test data ("replays/good/r710.replay"), as bytes.
+std::string KnownFile(const std::string& relative);
 
-// The high-score table inside a high-score file, unscrambled by the file's own rules;
-// empty when the file's length or checksum is wrong.
-std::vector<unsigned char> UnscrambleHighScoreFile(const std::string& file);
-std::uint32_t WordAt(const std::vector<unsigned char>& table, std::size_t offset);
+// The identifier on the reply's "**ID:" line; "" when there is none.
+std::string EntryIdIn(const std::string& body);
+// How many entries the store holds over all routes.
+std::size_t StoredCount(server::EntryStore& store);
+// Asks for the entry page of id in origin form; the reply's status.
+int EntryPageStatus(int port, const std::string& id);
 
 }  // namespace qlan::test
