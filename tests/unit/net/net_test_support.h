@@ -1,0 +1,102 @@
+// What the network tests share: short limits, the live settings kept apart per test, the
+// proxy fields, replay bytes in memory, byte patterns and the check of a message box.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/byte_source.h"
+#include "app/settings.h"
+#include "net/tcp_connection.h"
+#include "support/fake_window.h"
+
+namespace qlan::test {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Short limits so that a fault shows as a failure, not as a hang.
+inline constexpr Timeouts kTestTimeouts{2000, 2000};
+
+inline long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+inline Bytes Counting(std::size_t n) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i);
+  return b;
+}
+
+inline std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
+  return s;
+}
+
+inline std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
+inline std::string ReplayName(int route) {
+  std::string name = "r";
+  name += std::to_string(route);
+  name += ".replay";
+  return name;
+}
+
+// Default settings for the test, the previous ones back afterwards.
+class SettingsGuard {
+ public:
+  SettingsGuard() : saved_(g_settings) { ResetSettings(g_settings); }
+  ~SettingsGuard() { g_settings = saved_; }
+
+ private:
+  Settings saved_;
+};
+
+inline void UseProxy(const char* address, std::int32_t port) {
+  g_settings.flags |= kFlagUseProxy;
+  std::memset(g_settings.proxyAddress, 0, sizeof g_settings.proxyAddress);
+  std::memcpy(g_settings.proxyAddress, address, std::strlen(address));
+  g_settings.proxyPort = port;
+}
+
+// Replay bytes in memory under an announced size; after them the source ends, or fails.
+class FakeReplay : public ByteSource {
+ public:
+  FakeReplay(Bytes bytes, std::int64_t size, bool failAtEnd)
+      : bytes_(std::move(bytes)), size_(size), failAtEnd_(failAtEnd) {}
+  std::int64_t size() noexcept override { return size_; }
+  std::int32_t read(void* buffer, std::int32_t count) noexcept override {
+    ++reads;
+    const std::size_t n = std::min(bytes_.size() - at_, static_cast<std::size_t>(count));
+    if (n == 0 && failAtEnd_) return -1;
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    return static_cast<std::int32_t>(n);
+  }
+  int reads = 0;
+
+ private:
+  Bytes bytes_;
+  std::int64_t size_;
+  bool failAtEnd_;
+  std::size_t at_ = 0;
+};
+
+// A message box as shown: text, caption and style, always owned by the dialog.
+inline void ExpectMessage(const ShownMessage& m, const std::string& text, const char* caption,
+                          unsigned style) {
+  EXPECT_EQ(m.text, text);
+  EXPECT_EQ(m.caption, caption);
+  EXPECT_EQ(m.style, style);
+  EXPECT_TRUE(m.owned);
+}
+
+}  // namespace qlan::test
