@@ -153,6 +153,7 @@ TEST(ResponseHead, EveryOutcome) {
       {bad + "4294967301\r\n\r\n", kBadResponse, 0, nullptr},
       {bad + "99999999999999999999999\r\n\r\n", kBadResponse, 0, nullptr},
       {bad + "abc\r\n\r\n", kBadResponse, 0, nullptr},
+      {bad + "\r\n\r\n", kBadResponse, 0, nullptr},  // nothing after the name
       {"http/1.1 200 OK\r\n\r\n", kBadResponse, 0, nullptr},
       {"HTTP\r\n\r\n", kBadResponse, 0, nullptr},
       {"HTTP/1.1 404 Not Found\r\n\r\n", kHttpError, 0, "HTTP/1.1 404 Not Found\r\n"},

@@ -79,7 +79,9 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
   EXPECT_EQ(Form("AA==").size(), 235u);
   for (const auto& c : cases) {
     LoopbackPeer peer;
-    peer.ReadRequest().Send(kOkReply).Start();
+    // A reply to a client that has gone would reset the connection before the peer has
+    // read the last bytes: only the whole upload gets one.
+    peer.ReadRequest().Send(c.proxy ? kOkReply : "").Start();
     if (c.proxy) {
       // The whole upload, with the peer as the proxy.
       WriteReplay(749, c.replay);
