@@ -136,6 +136,12 @@ TEST_F(Download, FailuresAndTimeOutsLeaveTheFileAsItWas) {
   EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080, test::kTestTimeouts),
             kNameNotFound);
   EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", 0, test::kTestTimeouts), kBadProxy);
+  LoopbackPeer deaf;  // stops reading: a request far longer than the buffers cannot go out
+  deaf.StopReading(5000);
+  deaf.Start();
+  const std::string agent(std::size_t{64} << 20, 'a');
+  EXPECT_EQ(downloadHighScores(agent.c_str(), "127.0.0.1", deaf.port(), Timeouts{2000, 300}),
+            kSendFailed);
   ExpectUntouched();
 }
 
