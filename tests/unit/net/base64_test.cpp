@@ -146,5 +146,16 @@ TEST(Base64Test, SourceThatFailsOrDisagreesWithItsSizeLeavesNoText) {
   }
 }
 
+TEST(Base64Test, FileThatCannotBeReadGivesNoText) {
+  test::TempFolder folder;
+  const std::string path = folder.Join("r711.replay");
+  test::WriteAll(path, Counting(100));
+  ScopedFile file(FileOpen(path.c_str(), kFileWrite));  // no read access
+  ASSERT_TRUE(file.valid());
+  QString out;
+  EXPECT_EQ(encodeFileBase64(file.get(), out), -1);
+  EXPECT_EQ(out.capacity(), 0);
+}
+
 }  // namespace
 }  // namespace qlan
