@@ -49,6 +49,10 @@ TEST(ReceiveRing, HoldsAtMost4095BytesAndWrapsAroundItsEnd) {
   EXPECT_EQ(ring.find('z'), -1);
   ASSERT_EQ(ring.take(out.data(), 4096), 2000);
   EXPECT_EQ(std::string(out.begin(), out.begin() + 2000), second);
+  // Both positions carry on from the start of the block after the wrap.
+  ring.put(U(std::string("abc")), 3);
+  ASSERT_EQ(ring.take(out.data(), 10), 3);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "abc");
 }
 
 TEST(ReceiveLine, LinesComeBackWithTheirEndsThenZeroAtTheClose) {
