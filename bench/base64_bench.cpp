@@ -7,8 +7,8 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,7 +100,8 @@ double ThreadCpuSeconds() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
 // Medians of wall and CPU times, each taken separately.
 Cost Median(std::vector<Cost> costs) {
   Cost m;
-  std::sort(costs.begin(), costs.end(), [](const Cost& x, const Cost& y) { return x.wall < y.wall; });
+  std::sort(costs.begin(), costs.end(),
+            [](const Cost& x, const Cost& y) { return x.wall < y.wall; });
   m.wall = costs[costs.size() / 2].wall;
   std::sort(costs.begin(), costs.end(), [](const Cost& x, const Cost& y) { return x.cpu < y.cpu; });
   m.cpu = costs[costs.size() / 2].cpu;
@@ -159,7 +160,8 @@ class BenchPeer {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 4) != 0 ||
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener_, 4) != 0 ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
       port_ = -1;
       return;
@@ -193,7 +195,8 @@ class BenchPeer {
         if (std::memcmp(tail, kEnd, sizeof tail) == 0) break;
       }
       received_ = total;
-      static constexpr char kReply[] = "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n**ID:bench01\r\n";
+      static constexpr char kReply[] =
+          "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n**ID:bench01\r\n";
       (void)!::send(s, kReply, sizeof kReply - 1, MSG_NOSIGNAL);
       ::close(s);
     });
@@ -259,8 +262,8 @@ int main(int argc, char** argv) {
   std::printf("                               wall        cpu\n");
   std::printf("  qlan encoder process     %8.2f ms %8.2f ms\n", ours.wall * 1e3, ours.cpu * 1e3);
   std::printf("  base64 -w 64 process     %8.2f ms %8.2f ms\n", core.wall * 1e3, core.cpu * 1e3);
-  std::printf("  ratio                    %8.2fx   %8.2fx   (target <= 1.5x)\n", ours.wall / core.wall,
-              ours.cpu / core.cpu);
+  std::printf("  ratio                    %8.2fx   %8.2fx   (target <= 1.5x)\n",
+              ours.wall / core.wall, ours.cpu / core.cpu);
 
   // In this process, in turns: the encoding alone, then the whole upload to a loopback
   // peer (file opened, encoded into the form body, sent, reply read; the peer's thread
@@ -305,13 +308,14 @@ int main(int argc, char** argv) {
   const Cost upload = Median(uploadRuns);
   std::sort(uploadThreadRuns.begin(), uploadThreadRuns.end());
   const double uploadThread = uploadThreadRuns[uploadThreadRuns.size() / 2];
-  std::printf("  encoding alone           %8.2f ms %8.2f ms\n", encode.wall * 1e3, encode.cpu * 1e3);
-  std::printf("  whole upload             %8.2f ms %8.2f ms   %zu request bytes\n", upload.wall * 1e3,
-              upload.cpu * 1e3, received);
-  std::printf("  ratio                    %8.2fx   %8.2fx   (target <= 3x)\n", upload.wall / encode.wall,
-              upload.cpu / encode.cpu);
-  std::printf("  upload, tool's thread only          %8.2f ms = %.2fx the encoding\n", uploadThread * 1e3,
-              uploadThread / encode.cpu);
+  std::printf("  encoding alone           %8.2f ms %8.2f ms\n", encode.wall * 1e3,
+              encode.cpu * 1e3);
+  std::printf("  whole upload             %8.2f ms %8.2f ms   %zu request bytes\n",
+              upload.wall * 1e3, upload.cpu * 1e3, received);
+  std::printf("  ratio                    %8.2fx   %8.2fx   (target <= 3x)\n",
+              upload.wall / encode.wall, upload.cpu / encode.cpu);
+  std::printf("  upload, tool's thread only          %8.2f ms = %.2fx the encoding\n",
+              uploadThread * 1e3, uploadThread / encode.cpu);
   std::printf("  peak heap of an upload   %zu bytes = %.2fx the Base64 text (target < 3x)\n", peak,
               static_cast<double>(peak) / 4194303.0);
 

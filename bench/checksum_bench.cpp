@@ -43,23 +43,33 @@ int main() {
 
   std::uint32_t keep = 0;
   std::uint32_t fastResult = 0;
-  const double fast = BestSeconds(5, [&] {
-    fastResult = qlan::ReplayChecksum(745, 0x400, buffer.data(), buffer.size());
-    return fastResult;
-  }, &keep);
+  const double fast = BestSeconds(
+      5,
+      [&] {
+        fastResult = qlan::ReplayChecksum(745, 0x400, buffer.data(), buffer.size());
+        return fastResult;
+      },
+      &keep);
   std::uint32_t tableResult = 0;
-  const double tables = BestSeconds(5, [&] {
-    tableResult = qlan::ReplayChecksumTablesOnly(745, 0x400, buffer.data(), buffer.size());
-    return tableResult;
-  }, &keep);
+  const double tables = BestSeconds(
+      5,
+      [&] {
+        tableResult = qlan::ReplayChecksumTablesOnly(745, 0x400, buffer.data(), buffer.size());
+        return tableResult;
+      },
+      &keep);
   std::uint32_t bitResult = 0;
-  const double bitwise = BestSeconds(2, [&] {
-    bitResult = qlan::reference::ReplayChecksumBitwise(745, 0x400, buffer.data(), buffer.size());
-    return bitResult;
-  }, &keep);
+  const double bitwise = BestSeconds(
+      2,
+      [&] {
+        bitResult =
+            qlan::reference::ReplayChecksumBitwise(745, 0x400, buffer.data(), buffer.size());
+        return bitResult;
+      },
+      &keep);
   if (fastResult != bitResult || tableResult != bitResult) {
-    std::printf("MISMATCH: checksum %08x, tables %08x, bit-by-bit %08x\n", fastResult,
-                tableResult, bitResult);
+    std::printf("MISMATCH: checksum %08x, tables %08x, bit-by-bit %08x\n", fastResult, tableResult,
+                bitResult);
     return 1;
   }
 
@@ -67,13 +77,15 @@ int main() {
   std::printf("  bit-by-bit     %8.1f MiB/s   (anchor)\n", mib / bitwise);
   std::printf("  ReplayChecksum %8.1f MiB/s   %6.1fx bit-by-bit (target >= 10x)\n", mib / fast,
               bitwise / fast);
-  std::printf("  tables only    %8.1f MiB/s   %6.1fx bit-by-bit\n", mib / tables,
-              bitwise / tables);
+  std::printf("  tables only    %8.1f MiB/s   %6.1fx bit-by-bit\n", mib / tables, bitwise / tables);
 #ifdef QLAN_HAVE_ZLIB
-  const double zlib = BestSeconds(5, [&] {
-    return static_cast<std::uint32_t>(
-        crc32(0L, buffer.data(), static_cast<uInt>(buffer.size())));
-  }, &keep);
+  const double zlib = BestSeconds(
+      5,
+      [&] {
+        return static_cast<std::uint32_t>(
+            crc32(0L, buffer.data(), static_cast<uInt>(buffer.size())));
+      },
+      &keep);
   std::printf("  zlib crc32     %8.1f MiB/s   ReplayChecksum %.2fx, tables only %.2fx of it\n",
               mib / zlib, zlib / fast, zlib / tables);
 #else

@@ -38,7 +38,9 @@ class CountingWindow final : public qlan::WindowSystem {
   void AddListLine(int, std::string_view) override { ++lines; }
   int GetListSelection(int) override { return 0; }
   void SetListSelection(int, int) override {}
-  int ShowMessage(std::string_view, std::string_view, unsigned, bool) override { return qlan::kIdOk; }
+  int ShowMessage(std::string_view, std::string_view, unsigned, bool) override {
+    return qlan::kIdOk;
+  }
   void* SetWaitCursor() override { return nullptr; }
   void RestoreCursor(void*) override {}
   void Beep() override {}
@@ -47,7 +49,8 @@ class CountingWindow final : public qlan::WindowSystem {
 };
 
 void PutBigEndian(std::vector<unsigned char>& out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (24 - 8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value >> (24 - 8 * i));
 }
 
 bool WriteReplays(const fs::path& folder) {
@@ -55,8 +58,12 @@ bool WriteReplays(const fs::path& folder) {
   std::vector<unsigned char> file(kFileSize);
   for (int i = 0; i < qlan::kRouteCount; ++i) {
     const auto route = static_cast<std::uint32_t>(qlan::kFirstRoute + i);
-    for (std::size_t k = 64; k < file.size(); ++k) file[k] = static_cast<unsigned char>(random() >> 24);
-    file[0] = 'Q'; file[1] = 'L'; file[2] = 'N'; file[3] = 'R';
+    for (std::size_t k = 64; k < file.size(); ++k)
+      file[k] = static_cast<unsigned char>(random() >> 24);
+    file[0] = 'Q';
+    file[1] = 'L';
+    file[2] = 'N';
+    file[3] = 'R';
     PutBigEndian(file, 4, 3600u * static_cast<std::uint32_t>(i + 1));
     PutBigEndian(file, 8, 1000u * static_cast<std::uint32_t>(i + 1));
     PutBigEndian(file, 12, route);
@@ -67,7 +74,8 @@ bool WriteReplays(const fs::path& folder) {
     char name[32];
     std::snprintf(name, sizeof name, "r%03u.replay", route);
     std::ofstream out(folder / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     if (!out.good()) return false;
   }
   return true;
@@ -81,7 +89,8 @@ std::uint32_t ReadAllReplays(std::vector<unsigned char>& buffer) {
     if (qlan::GetReplayPath(qlan::kFirstRoute + i, path, sizeof path) != 0) return 0;
     qlan::ScopedFile file(qlan::FileOpen(path, qlan::kFileRead));
     if (!file.valid()) return 0;
-    const std::int32_t got = qlan::FileRead(file.get(), static_cast<std::int32_t>(buffer.size()), buffer.data());
+    const std::int32_t got =
+        qlan::FileRead(file.get(), static_cast<std::int32_t>(buffer.size()), buffer.data());
     keep += static_cast<std::uint32_t>(got) + buffer[static_cast<std::size_t>(got) / 2];
   }
   return keep;

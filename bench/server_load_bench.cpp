@@ -48,12 +48,15 @@ std::string Exchange(int port, const std::string& request) {
     bool ok = true;
     while (ok && sent < request.size()) {
       const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) ok = false;
-      else sent += static_cast<std::size_t>(n);
+      if (n <= 0)
+        ok = false;
+      else
+        sent += static_cast<std::size_t>(n);
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
     while (ok) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       pollfd p{fd, POLLIN, 0};
       if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
         reply.clear();
@@ -70,7 +73,8 @@ std::string Exchange(int port, const std::string& request) {
 }
 
 std::string Base64Lines(const std::vector<unsigned char>& bytes) {
-  static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char* const kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   int groups = 0;
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -94,7 +98,8 @@ std::string Base64Lines(const std::vector<unsigned char>& bytes) {
 std::vector<unsigned char> MakeReplay(std::uint32_t route, std::uint32_t time, std::size_t n) {
   std::vector<unsigned char> r(qlan::kReplayHeaderSize + n, 0);
   std::memcpy(r.data(), "QLNR", 4);
-  for (std::size_t i = 0; i < n; ++i) r[qlan::kReplayHeaderSize + i] = static_cast<unsigned char>(i * 13 + time);
+  for (std::size_t i = 0; i < n; ++i)
+    r[qlan::kReplayHeaderSize + i] = static_cast<unsigned char>(i * 13 + time);
   auto put = [&](std::size_t at, std::uint32_t v) {
     for (std::size_t k = 0; k < 4; ++k) r[at + k] = static_cast<unsigned char>(v >> (24 - 8 * k));
   };
@@ -109,11 +114,13 @@ std::vector<unsigned char> MakeReplay(std::uint32_t route, std::uint32_t time, s
 // The tool's entry request, byte for byte.
 std::string EntryRequest(const std::vector<unsigned char>& replay) {
   std::string body =
-      "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n--------AaXx00\n"
+      "--------AaXx00\nContent-Disposition: form-data; "
+      "name=\"MAX_FILE_SIZE\"\n\n1048576\n--------AaXx00\n"
       "Content-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
       "Content-Type: application/octet-stream; Encoding: base64\n\n" +
       Base64Lines(replay) + "\n--------AaXx00--";
-  return "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\nHost: ranking.quillane.example\n"
+  return "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\nHost: "
+         "ranking.quillane.example\n"
          "User-Agent: QuillaneTool/050702\nConnection: close\n"
          "Content-Type: multipart/form-data; boundary=------AaXx00\nContent-Length: " +
          std::to_string(body.size()) + "\n\n" + body + "\n\n";
@@ -132,7 +139,8 @@ Phase Run(int port, int clients, double seconds, MakeRequest make, Check check) 
   std::atomic<long> ok{0};
   std::atomic<long> failed{0};
   const Clock::time_point start = Clock::now();
-  const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const Clock::time_point end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
@@ -158,16 +166,21 @@ bool StatusIs(const std::string& reply, const char* status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string server = (std::filesystem::path(argv[0]).parent_path().parent_path() / "qlan-ranking-server").string();
+  std::string server =
+      (std::filesystem::path(argv[0]).parent_path().parent_path() / "qlan-ranking-server").string();
   int clients = 16;
   double seconds = 5;
   std::string sync = "full";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
-    if (arg == "--server") server = argv[i + 1];
-    else if (arg == "--clients") clients = std::atoi(argv[i + 1]);
-    else if (arg == "--seconds") seconds = std::atof(argv[i + 1]);
-    else if (arg == "--synchronous") sync = argv[i + 1];
+    if (arg == "--server")
+      server = argv[i + 1];
+    else if (arg == "--clients")
+      clients = std::atoi(argv[i + 1]);
+    else if (arg == "--seconds")
+      seconds = std::atof(argv[i + 1]);
+    else if (arg == "--synchronous")
+      sync = argv[i + 1];
   }
   if (clients < 1 || seconds <= 0) return 2;
 
@@ -183,8 +196,8 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   const std::string threads = std::to_string(clients < 16 ? 16 : clients);
-  std::vector<std::string> args = {server, "--port", "0", "--db", db, "--quiet", "--threads", threads,
-                                   "--synchronous", sync};
+  std::vector<std::string> args = {server,    "--port",    "0",     "--db",          db,
+                                   "--quiet", "--threads", threads, "--synchronous", sync};
   std::vector<char*> argvChild;
   for (auto& a : args) argvChild.push_back(a.data());
   argvChild.push_back(nullptr);
@@ -199,7 +212,9 @@ int main(int argc, char** argv) {
   std::string first;
   char ch;
   pollfd p{out[0], POLLIN, 0};
-  while (first.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &ch, 1) == 1) first += ch;
+  while (first.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 &&
+         read(out[0], &ch, 1) == 1)
+    first += ch;
   const std::size_t colon = first.find("127.0.0.1:");
   const int port = colon == std::string::npos ? 0 : std::atoi(first.c_str() + colon + 10);
   if (port <= 0) {
@@ -211,22 +226,31 @@ int main(int argc, char** argv) {
 
   // Uploads cycle through routes and times so that the table changes with every entry.
   std::vector<std::string> uploads;
-  for (std::uint32_t k = 0; k < 200; ++k) uploads.push_back(EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048)));
+  for (std::uint32_t k = 0; k < 200; ++k)
+    uploads.push_back(EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048)));
 
-  const std::string anchorRequest = "GET /sw/qlan/nothing HTTP/1.1\r\nHost: ranking.quillane.example\r\nConnection: close\r\n\r\n";
+  const std::string anchorRequest =
+      "GET /sw/qlan/nothing HTTP/1.1\r\nHost: ranking.quillane.example\r\nConnection: "
+      "close\r\n\r\n";
   const std::string downloadRequest =
-      "GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1\r\nHost: ranking.quillane.example\r\n"
+      "GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1\r\nHost: "
+      "ranking.quillane.example\r\n"
       "User-Agent: QuillaneTool/050702\r\nConnection: close\r\n\r\n";
-  const Phase anchor = Run(port, clients, seconds, [&](int, long) { return anchorRequest; },
-                           [](const std::string& r) { return StatusIs(r, "404"); });
-  const Phase uploadsPhase = Run(port, clients, seconds,
-                                 [&](int c, long i) { return uploads[static_cast<std::size_t>(c * 7 + i) % uploads.size()]; },
-                                 [](const std::string& r) { return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos; });
-  const Phase downloads = Run(port, clients, seconds, [&](int, long) { return downloadRequest; },
-                              [](const std::string& r) {
-                                return StatusIs(r, "200") && r.size() > 10888 &&
-                                       r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
-                              });
+  const Phase anchor = Run(
+      port, clients, seconds, [&](int, long) { return anchorRequest; },
+      [](const std::string& r) { return StatusIs(r, "404"); });
+  const Phase uploadsPhase = Run(
+      port, clients, seconds,
+      [&](int c, long i) { return uploads[static_cast<std::size_t>(c * 7 + i) % uploads.size()]; },
+      [](const std::string& r) {
+        return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos;
+      });
+  const Phase downloads = Run(
+      port, clients, seconds, [&](int, long) { return downloadRequest; },
+      [](const std::string& r) {
+        return StatusIs(r, "200") && r.size() > 10888 &&
+               r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
+      });
 
   kill(pid, SIGTERM);
   int status = 0;
@@ -234,15 +258,20 @@ int main(int argc, char** argv) {
   close(out[0]);
   std::filesystem::remove_all(folder);
 
-  std::printf("ranking server load, %d concurrent clients, %.1f s per kind, synchronous=%s, one request per connection\n",
-              clients, seconds, sync.c_str());
+  std::printf(
+      "ranking server load, %d concurrent clients, %.1f s per kind, synchronous=%s, one request "
+      "per connection\n",
+      clients, seconds, sync.c_str());
   std::printf("  anchor (404 page)   %9.0f req/s  failed %ld\n", anchor.PerSecond(), anchor.failed);
-  std::printf("  downloads           %9.0f req/s  failed %ld  ratio to anchor %.2f\n", downloads.PerSecond(),
-              downloads.failed, anchor.PerSecond() > 0 ? downloads.PerSecond() / anchor.PerSecond() : 0);
-  std::printf("  uploads (2 KB run)  %9.0f req/s  failed %ld  ratio to anchor %.2f\n", uploadsPhase.PerSecond(),
-              uploadsPhase.failed, anchor.PerSecond() > 0 ? uploadsPhase.PerSecond() / anchor.PerSecond() : 0);
-  std::printf("  server exit: %s\n", WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "clean (0)" : "NOT CLEAN");
-  const bool clean = anchor.failed == 0 && downloads.failed == 0 && uploadsPhase.failed == 0 && WIFEXITED(status) &&
-                     WEXITSTATUS(status) == 0;
+  std::printf("  downloads           %9.0f req/s  failed %ld  ratio to anchor %.2f\n",
+              downloads.PerSecond(), downloads.failed,
+              anchor.PerSecond() > 0 ? downloads.PerSecond() / anchor.PerSecond() : 0);
+  std::printf("  uploads (2 KB run)  %9.0f req/s  failed %ld  ratio to anchor %.2f\n",
+              uploadsPhase.PerSecond(), uploadsPhase.failed,
+              anchor.PerSecond() > 0 ? uploadsPhase.PerSecond() / anchor.PerSecond() : 0);
+  std::printf("  server exit: %s\n",
+              WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "clean (0)" : "NOT CLEAN");
+  const bool clean = anchor.failed == 0 && downloads.failed == 0 && uploadsPhase.failed == 0 &&
+                     WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return clean ? 0 : 1;
 }

@@ -21,7 +21,8 @@ std::int32_t FileSource::read(void* buffer, std::int32_t count) noexcept {
 std::int32_t MemorySource::read(void* buffer, std::int32_t count) noexcept {
   if (count <= 0) return 0;
   const std::size_t left = size_ - position_;
-  const std::size_t take = static_cast<std::size_t>(count) < left ? static_cast<std::size_t>(count) : left;
+  const std::size_t take =
+      static_cast<std::size_t>(count) < left ? static_cast<std::size_t>(count) : left;
   if (take > 0) std::memcpy(buffer, data_ + position_, take);
   position_ += take;
   return static_cast<std::int32_t>(take);

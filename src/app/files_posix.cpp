@@ -168,7 +168,8 @@ int FindEntries(const char* folder, std::string_view suffix,
                 const std::function<void(const FolderEntry&)>& visit) noexcept {
   const std::string dir = Native(folder);
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : CodeFromErrno(errno, dir);
+  if (d == nullptr)
+    return errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : CodeFromErrno(errno, dir);
   int found = 0;
   while (const dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;

@@ -51,14 +51,17 @@ FileHandle FileOpen(const char* path, std::uint16_t mode) noexcept {
 
 std::int32_t FileRead(FileHandle file, std::int32_t count, void* buffer) noexcept {
   DWORD got = 0;
-  const BOOL ok = count > 0 ? ReadFile(AsHandle(file), buffer, static_cast<DWORD>(count), &got, nullptr) : TRUE;
+  const BOOL ok =
+      count > 0 ? ReadFile(AsHandle(file), buffer, static_cast<DWORD>(count), &got, nullptr) : TRUE;
   SetFileError(ok ? 0 : -1);
   return static_cast<std::int32_t>(got);
 }
 
 std::int32_t FileWrite(FileHandle file, std::int32_t count, const void* buffer) noexcept {
   DWORD put = 0;
-  const BOOL ok = count > 0 ? WriteFile(AsHandle(file), buffer, static_cast<DWORD>(count), &put, nullptr) : TRUE;
+  const BOOL ok = count > 0
+                      ? WriteFile(AsHandle(file), buffer, static_cast<DWORD>(count), &put, nullptr)
+                      : TRUE;
   SetFileError(ok ? 0 : -1);
   return static_cast<std::int32_t>(put);
 }
@@ -110,7 +113,8 @@ int FindEntries(const char* folder, std::string_view suffix,
   const HANDLE search = FindFirstFileW(pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   do {
-    visit(FolderEntry{Narrow(data.cFileName), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    visit(FolderEntry{Narrow(data.cFileName),
+                      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
   } while (FindNextFileW(search, &data));
   FindClose(search);
   return 0;

@@ -1,5 +1,6 @@
 // qlantool.exe: the Windows GUI entry point. Takes no arguments.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "ui/application.h"

@@ -39,7 +39,8 @@ void SwapSettingsHeader(Settings& record) noexcept {
   record.magic = Swap32(record.magic);
   record.bodyLength = Swap32(record.bodyLength);
   record.flags = Swap32(record.flags);
-  record.proxyPort = static_cast<std::int32_t>(Swap32(static_cast<std::uint32_t>(record.proxyPort)));
+  record.proxyPort =
+      static_cast<std::int32_t>(Swap32(static_cast<std::uint32_t>(record.proxyPort)));
 }
 
 std::int16_t LoadSettings(const char* path, Settings& record) noexcept {
@@ -64,7 +65,8 @@ std::int16_t SaveSettings(const char* path, Settings& record) noexcept {
   // Refused before anything is written: the attribute is not honoured everywhere.
   if (IsReadOnlyFile(path)) return kErrorAccessDenied;
   char temporary[kPathSize] = {};
-  if (!CopyText(temporary, sizeof temporary, path) || !AppendText(temporary, sizeof temporary, ".new")) {
+  if (!CopyText(temporary, sizeof temporary, path) ||
+      !AppendText(temporary, sizeof temporary, ".new")) {
     return -1;
   }
   std::int16_t result = 0;

@@ -45,7 +45,9 @@ long long ReadDecimal(std::string_view text) noexcept {
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (lower(a[i]) != lower(b[i])) return false;
   }

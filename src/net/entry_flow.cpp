@@ -12,30 +12,45 @@ namespace qlan {
 namespace {
 
 constexpr char kEntryQuestion[] =
-    "インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開されます。\nよろしいですか？";
+    "インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開されます。\n"
+    "よろしいですか？";
 constexpr char kEntryTooLargeText[] = "ファイルサイズが大きすぎてアップロードできません。";
 constexpr char kEntryFailedText[] = "エントリー中にエラーが起きました。";
 constexpr char kEntryDoneText[] =
-    "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタンを押してから10秒程度お待ちください。";
+    "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタンを押して"
+    "から10秒程度お待ちください。";
 constexpr char kBrowserErrorHead[] = "ウェブブラウザを開く際にエラーが起きました。\n・ ";
 constexpr char kUniqueIdQuery[] = "?UNIQUE_ID=";
 
 const char* BrowserErrorReason(int code) noexcept {
   switch (code) {
     case 0:
-    case 8: return "メモリ不足です。";
-    case 2: return "ファイルがみつかりません。";
-    case 3: return "パスがみつかりません。";
-    case 5: return "ファイルへのアクセスが拒否されました。";
-    case 11: return "exeファイルが異常です。";
-    case 26: return "アクセス共有違反です。";
-    case 27: return "標準ブラウザの設定がないか、不完全です。";
-    case 28: return "DDE通信が時間切れで失敗しました。";
-    case 29: return "DDE通信に失敗しました。";
-    case 30: return "DDE通信がビジー状態です。";
-    case 31: return "標準のブラウザが設定されていません。";
-    case 32: return "必要なDLLファイルがみつかりません。";
-    default: return nullptr;
+    case 8:
+      return "メモリ不足です。";
+    case 2:
+      return "ファイルがみつかりません。";
+    case 3:
+      return "パスがみつかりません。";
+    case 5:
+      return "ファイルへのアクセスが拒否されました。";
+    case 11:
+      return "exeファイルが異常です。";
+    case 26:
+      return "アクセス共有違反です。";
+    case 27:
+      return "標準ブラウザの設定がないか、不完全です。";
+    case 28:
+      return "DDE通信が時間切れで失敗しました。";
+    case 29:
+      return "DDE通信に失敗しました。";
+    case 30:
+      return "DDE通信がビジー状態です。";
+    case 31:
+      return "標準のブラウザが設定されていません。";
+    case 32:
+      return "必要なDLLファイルがみつかりません。";
+    default:
+      return nullptr;
   }
 }
 

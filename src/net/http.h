@@ -55,7 +55,8 @@ class RequestSender {
 
 // Request line, Host and User-Agent lines with the exchange's line end (eol).
 void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
-                     const char* proxyAddress, const char* userAgent, std::string_view eol) noexcept;
+                     const char* proxyAddress, const char* userAgent,
+                     std::string_view eol) noexcept;
 
 // Reads the status line into statusLine (kLineBufferSize bytes) and the header block.
 // 0 with *contentLength set (kDefaultContentLength when the head had no Content-Length

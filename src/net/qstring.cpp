@@ -9,9 +9,9 @@ namespace {
 
 std::int32_t TextLength(const void* bytes, std::int32_t count) noexcept {
   const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(count));
-  return zero == nullptr
-             ? count
-             : static_cast<std::int32_t>(static_cast<const char*>(zero) - static_cast<const char*>(bytes));
+  return zero == nullptr ? count
+                         : static_cast<std::int32_t>(static_cast<const char*>(zero) -
+                                                     static_cast<const char*>(bytes));
 }
 
 char* NewBlock(std::int32_t size) noexcept {
@@ -69,7 +69,9 @@ bool QString::append(const char* text) noexcept {
   return appendBytes(text, static_cast<std::int32_t>(n));
 }
 
-bool QString::append(const QString& other) noexcept { return appendBytes(other.text(), other.length()); }
+bool QString::append(const QString& other) noexcept {
+  return appendBytes(other.text(), other.length());
+}
 
 char* QString::appendSpace(std::int32_t count) noexcept {
   if (count < 0 || count > kMaxLength - length_) return nullptr;

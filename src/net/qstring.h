@@ -50,7 +50,8 @@ class QString {
   // Makes the block hold newLength bytes (moving to a block of the right size when that
   // differs), keeping the first keep bytes and copying count bytes from source to offset
   // keep. Stores the terminator at newLength.
-  bool store(std::int32_t keep, const void* source, std::int32_t count, std::int32_t newLength) noexcept;
+  bool store(std::int32_t keep, const void* source, std::int32_t count,
+             std::int32_t newLength) noexcept;
 
   std::int32_t capacity_ = 0;
   char* data_ = nullptr;

@@ -53,7 +53,8 @@ void ResetHighScoreTable() noexcept {
   }
 }
 
-std::int16_t WriteScrambled(FileHandle file, const unsigned char* bytes, std::int32_t* length) noexcept {
+std::int16_t WriteScrambled(FileHandle file, const unsigned char* bytes,
+                            std::int32_t* length) noexcept {
   const std::int32_t n = *length;
   if (n > kMaxScrambledBlock) {
     *length = 0;

@@ -47,7 +47,8 @@ std::int16_t SaveHighScoreFile(const unsigned char* table, const char* fileName)
 // Scrambles a block of at most 16,384 bytes with the module's scrambler state and writes
 // it in one call. 0, -1 for a short write, -50 for a block too long; *length becomes the
 // count written.
-std::int16_t WriteScrambled(FileHandle file, const unsigned char* bytes, std::int32_t* length) noexcept;
+std::int16_t WriteScrambled(FileHandle file, const unsigned char* bytes,
+                            std::int32_t* length) noexcept;
 
 // Full path of qlanb.ee. 0, -1 (no per-user folder) or -108 (does not fit outSize).
 std::int16_t GetHighScoreFilePath(char* out, std::size_t outSize) noexcept;

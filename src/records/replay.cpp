@@ -23,7 +23,8 @@ std::uint32_t ReadUpTo(ByteSource& source, void* out, std::uint32_t n) noexcept 
   std::uint32_t done = 0;
   while (done < n) {
     const std::uint32_t ask = n - done < kPiece ? n - done : kPiece;
-    const std::int32_t got = source.read(static_cast<unsigned char*>(out) + done, static_cast<std::int32_t>(ask));
+    const std::int32_t got =
+        source.read(static_cast<unsigned char*>(out) + done, static_cast<std::int32_t>(ask));
     if (got <= 0) break;
     done += static_cast<std::uint32_t>(got);
     if (static_cast<std::uint32_t>(got) < ask) break;
@@ -50,15 +51,32 @@ int ParseReplay(ByteSource& source, ReplayHeader& header,
     if (ReadUpTo(source, word, 4) < 4) return kReplayShortHeader;
     const std::uint32_t value = BigEndian(word);
     switch (i) {
-      case 0: header.time = value; break;
-      case 1: header.distance = value; break;
-      case 2: header.route = value; break;
-      case 3: header.keptWord1 = value; break;
-      case 4: header.keptWord2 = value; break;
-      case 12: header.flags = value; break;
-      case 13: checksum = value; break;
-      case 14: length = value; break;
-      default: break;  // the seven reserved words
+      case 0:
+        header.time = value;
+        break;
+      case 1:
+        header.distance = value;
+        break;
+      case 2:
+        header.route = value;
+        break;
+      case 3:
+        header.keptWord1 = value;
+        break;
+      case 4:
+        header.keptWord2 = value;
+        break;
+      case 12:
+        header.flags = value;
+        break;
+      case 13:
+        checksum = value;
+        break;
+      case 14:
+        length = value;
+        break;
+      default:
+        break;  // the seven reserved words
     }
   }
 
@@ -142,7 +160,8 @@ int ValidateReplayBytes(const unsigned char* data, std::size_t size, ReplaySumma
                       header.route >= static_cast<std::uint32_t>(kFirstRoute + kRouteCount))) {
     result = kReplayWrongRoute;
   }
-  if (out != nullptr) *out = ReplaySummary{header.route, header.time, header.distance, header.flags};
+  if (out != nullptr)
+    *out = ReplaySummary{header.route, header.time, header.distance, header.flags};
   return result;
 }
 

@@ -14,13 +14,13 @@ inline constexpr char kReplayFolderName[] = "qlan_rep";
 inline constexpr std::size_t kReplayHeaderSize = 64;
 
 // Result codes of a replay read besides 0 and the operating system's positive codes.
-inline constexpr int kReplayNoFolder = -1;      // also: a valid file holding another route
+inline constexpr int kReplayNoFolder = -1;  // also: a valid file holding another route
 inline constexpr int kReplayWrongRoute = -1;
 inline constexpr int kReplayShortPayload = -2;
 inline constexpr int kReplayBadMagic = -4;
 inline constexpr int kReplayBadChecksum = -8;
 inline constexpr int kReplayShortHeader = -16;
-inline constexpr int kReplayNoMemory = -32;     // no room for the payload
+inline constexpr int kReplayNoMemory = -32;  // no room for the payload
 
 // Checksum constants, chosen by bit 10 of the flags word.
 inline constexpr std::uint32_t kChecksumFlagBit = 0x400;

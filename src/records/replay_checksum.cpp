@@ -85,14 +85,16 @@ __attribute__((target("pclmul,ssse3"))) inline __m128i Fold(__m128i a, __m128i k
 
 // Sixteen bytes as a polynomial, the first byte highest.
 __attribute__((target("pclmul,ssse3"))) inline __m128i Load(const unsigned char* p,
-                                                             __m128i swap) noexcept {
+                                                            __m128i swap) noexcept {
   return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), swap);
 }
 
 // The state after the first n bytes (n a multiple of 64, at least 256) from state v.
-__attribute__((target("pclmul,ssse3"))) std::uint32_t FoldBlocks(
-    const Tables& t, std::uint32_t mask, std::uint32_t v, const unsigned char* p,
-    std::size_t n) noexcept {
+__attribute__((target("pclmul,ssse3"))) std::uint32_t FoldBlocks(const Tables& t,
+                                                                 std::uint32_t mask,
+                                                                 std::uint32_t v,
+                                                                 const unsigned char* p,
+                                                                 std::size_t n) noexcept {
   const __m128i swap = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m128i k512 = _mm_set_epi64x(static_cast<long long>(PowerOfX(576, mask)),
                                       static_cast<long long>(PowerOfX(512, mask)));

@@ -32,8 +32,8 @@ bool DecodeBase64(std::string_view text, std::string* out, std::size_t maxBytes)
   out->reserve(estimate < maxBytes ? estimate : maxBytes);
 
   std::uint32_t group = 0;
-  int count = 0;      // characters in the current group
-  int padding = 0;    // '=' seen; only more '=' and line breaks may follow
+  int count = 0;    // characters in the current group
+  int padding = 0;  // '=' seen; only more '=' and line breaks may follow
   for (const char ch : text) {
     const std::uint8_t v = kTable[static_cast<unsigned char>(ch)];
     if (v == kSkip) continue;

@@ -34,8 +34,8 @@ class StatementUse {
 };
 
 bool BindText(sqlite3_stmt* s, int index, std::string_view text) {
-  return sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
-         SQLITE_OK;
+  return sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()),
+                           SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
 std::uint32_t ColumnU32(sqlite3_stmt* s, int column) {
@@ -123,7 +123,8 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   insert_ = Prepare(
       "INSERT INTO entries (id, route, time_ticks, distance, created, replay)"
       " VALUES (?1, ?2, ?3, ?4, ?5, ?6);");
-  find_ = Prepare("SELECT id, route, time_ticks, distance, created, rowid FROM entries WHERE id = ?1;");
+  find_ =
+      Prepare("SELECT id, route, time_ticks, distance, created, rowid FROM entries WHERE id = ?1;");
   rank_ = Prepare(
       "SELECT COUNT(*) FROM entries WHERE route = ?1 AND (time_ticks < ?2 OR (time_ticks = ?2 AND"
       " (distance > ?3 OR (distance = ?3 AND rowid < ?4))));");
@@ -219,7 +220,8 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   if (db_ == nullptr) return StoreResult::kFailed;
   routes->assign(static_cast<std::size_t>(kRouteCount), RouteStanding());
   // One read transaction, so that counts and best lists agree.
-  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return StoreResult::kFailed;
+  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+    return StoreResult::kFailed;
   StoreResult result = StoreResult::kOk;
   {
     StatementUse use(counts_);

@@ -26,12 +26,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWaitSliceMs = 100;        // waits are cut into slices to notice a stop
-constexpr int kLingerMs = 2000;          // draining a client's unread bytes before closing
+constexpr int kWaitSliceMs = 100;  // waits are cut into slices to notice a stop
+constexpr int kLingerMs = 2000;    // draining a client's unread bytes before closing
 constexpr std::size_t kReadChunk = 16384;
 
 int RemainingMs(Clock::time_point deadline) noexcept {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
@@ -140,9 +141,14 @@ void SocketEnd(int fd, bool peer, std::string& ip, int& port) {
 class ConnectionStream : public httplib::Stream {
  public:
   ConnectionStream(int fd, std::string pending, int ioTimeoutMs, Clock::time_point requestDeadline)
-      : fd_(fd), pending_(std::move(pending)), ioTimeoutMs_(ioTimeoutMs), requestDeadline_(requestDeadline) {}
+      : fd_(fd),
+        pending_(std::move(pending)),
+        ioTimeoutMs_(ioTimeoutMs),
+        requestDeadline_(requestDeadline) {}
 
-  bool is_readable() const override { return offset_ < pending_.size() || WaitFor(fd_, POLLIN, Deadline()); }
+  bool is_readable() const override {
+    return offset_ < pending_.size() || WaitFor(fd_, POLLIN, Deadline());
+  }
   bool is_writable() const override { return WaitFor(fd_, POLLOUT, Deadline()); }
   ssize_t read(char* ptr, size_t size) override {
     if (offset_ < pending_.size()) {
@@ -163,8 +169,12 @@ class ConnectionStream : public httplib::Stream {
     written_ += size;
     return static_cast<ssize_t>(size);
   }
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { SocketEnd(fd_, true, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { SocketEnd(fd_, false, ip, port); }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    SocketEnd(fd_, true, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    SocketEnd(fd_, false, ip, port);
+  }
   socket_t socket() const override { return fd_; }
 
   // Bytes received but not read by the library: the start of the next request.
@@ -247,32 +257,53 @@ thread_local ExchangeRecord t_exchange;
 
 const char* ReasonText(int status) {
   switch (status) {
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    case 414: return "URI Too Long";
-    case 431: return "Request Header Fields Too Large";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Error";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 408:
+      return "Request Timeout";
+    case 411:
+      return "Length Required";
+    case 413:
+      return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 501:
+      return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
+    case 505:
+      return "HTTP Version Not Supported";
+    default:
+      return "Error";
   }
 }
 
 const char* MessageFor(int status) {
   switch (status) {
-    case 404: return "そのページはありません。(not found)";
-    case 408: return "リクエストが時間内に届きませんでした。(request timeout)";
-    case 411: return "Content-Length がありません。(length required)";
-    case 413: return "送信データが大きすぎます。(request body too large)";
-    case 414: return "URL が長すぎます。(target too long)";
-    case 431: return "ヘッダーが大きすぎます。(header too large)";
-    case 501: return "その転送方式には対応していません。(not implemented)";
-    case 503: return "混み合っています。しばらくしてからお試しください。(busy)";
-    case 505: return "その HTTP のバージョンには対応していません。(version not supported)";
-    default: return "リクエストが不正です。(bad request)";
+    case 404:
+      return "そのページはありません。(not found)";
+    case 408:
+      return "リクエストが時間内に届きませんでした。(request timeout)";
+    case 411:
+      return "Content-Length がありません。(length required)";
+    case 413:
+      return "送信データが大きすぎます。(request body too large)";
+    case 414:
+      return "URL が長すぎます。(target too long)";
+    case 431:
+      return "ヘッダーが大きすぎます。(header too large)";
+    case 501:
+      return "その転送方式には対応していません。(not implemented)";
+    case 503:
+      return "混み合っています。しばらくしてからお試しください。(busy)";
+    case 505:
+      return "その HTTP のバージョンには対応していません。(version not supported)";
+    default:
+      return "リクエストが不正です。(bad request)";
   }
 }
 
@@ -317,14 +348,16 @@ RankingHttpServer::RankingHttpServer(RankingService& service, ServerOptions opti
     ApplyReply(service_.ScoreTable(), res);
   });
   Post(R"(/sw/qlan/hsentry/0/)", [this](const httplib::Request& req, httplib::Response& res) {
-    ApplyReply(service_.PostEntry(req.get_header_value(kContentTypeHeader), req.body, NowSeconds()), res);
+    ApplyReply(service_.PostEntry(req.get_header_value(kContentTypeHeader), req.body, NowSeconds()),
+               res);
   });
   Get(R"(/sw/qlan/hsentry/1/)", [this](const httplib::Request& req, httplib::Response& res) {
     ApplyReply(service_.EntryPage(req.get_param_value("UNIQUE_ID")), res);
   });
   set_error_handler(HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty()) return HandlerResponse::Unhandled;
-    res.set_content(RenderErrorPage(res.status, MessageFor(res.status)), "text/html; charset=utf-8");
+    res.set_content(RenderErrorPage(res.status, MessageFor(res.status)),
+                    "text/html; charset=utf-8");
     return HandlerResponse::Handled;
   }));
   set_logger([](const httplib::Request&, const httplib::Response& res) {
@@ -369,12 +402,15 @@ void RankingHttpServer::ServeConnection(int fd) {
     char stamp[32] = "-";
     const std::time_t now = std::time(nullptr);
     std::tm parts{};
-    if (gmtime_r(&now, &parts) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    std::string line = std::string(stamp) + " " + peer + " \"" + Printable(method) + " " + Printable(target) +
-                       "\"" + (absolute ? " proxy-form" : "") + " " +
-                       (status > 0 ? std::to_string(status) : std::string("-")) + " " + std::to_string(bytes) +
-                       " " + std::to_string(micros / 1000) + "." + std::to_string(micros / 100 % 10) + "ms";
+    if (gmtime_r(&now, &parts) != nullptr)
+      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    std::string line = std::string(stamp) + " " + peer + " \"" + Printable(method) + " " +
+                       Printable(target) + "\"" + (absolute ? " proxy-form" : "") + " " +
+                       (status > 0 ? std::to_string(status) : std::string("-")) + " " +
+                       std::to_string(bytes) + " " + std::to_string(micros / 1000) + "." +
+                       std::to_string(micros / 100 % 10) + "ms";
     Log(line);
   };
 
@@ -396,7 +432,8 @@ void RankingHttpServer::ServeConnection(int fd) {
       break;
     }
     const Clock::time_point start = Clock::now();
-    const Clock::time_point headDeadline = start + std::chrono::milliseconds(options_.headTimeoutMs);
+    const Clock::time_point headDeadline =
+        start + std::chrono::milliseconds(options_.headTimeoutMs);
     std::size_t headEnd = 0;
     HeadScan scan;
     bool cut = false;
@@ -430,12 +467,13 @@ void RankingHttpServer::ServeConnection(int fd) {
     // The library reads bodies of POST requests only; a body sent with anything else
     // would be taken for the next request, so such a connection ends after the reply.
     const bool unreadBody = head.hasBody && head.method != "POST";
-    const bool closeConnection = served + 1 >= options_.maxRequestsPerConnection || !running() || unreadBody;
+    const bool closeConnection =
+        served + 1 >= options_.maxRequestsPerConnection || !running() || unreadBody;
     bool connectionClosed = false;
     t_exchange = ExchangeRecord();
     const bool ok = process_request(stream, closeConnection, connectionClosed, nullptr);
-    logLine(head.method, head.target, head.absoluteForm, t_exchange.answered ? t_exchange.status : 0,
-            t_exchange.bodyBytes, start);
+    logLine(head.method, head.target, head.absoluteForm,
+            t_exchange.answered ? t_exchange.status : 0, t_exchange.bodyBytes, start);
     if (!ok || connectionClosed || closeConnection) break;
     buffer = stream.TakeUnread();
   }

@@ -97,19 +97,23 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
     } else if (arg == "--quiet") {
       a->quiet = true;
     } else if (!value(&v)) {
-      std::fprintf(stderr, "qlan-ranking-server: unknown option or missing value: %s\n%s", argv[i], kUsage);
+      std::fprintf(stderr, "qlan-ranking-server: unknown option or missing value: %s\n%s", argv[i],
+                   kUsage);
       return 2;
     } else if (arg == "--port") {
-      if (!ParseInt(v, 0, 65535, &a->port)) return std::fprintf(stderr, "qlan-ranking-server: bad port: %s\n", v), 2;
+      if (!ParseInt(v, 0, 65535, &a->port))
+        return std::fprintf(stderr, "qlan-ranking-server: bad port: %s\n", v), 2;
     } else if (arg == "--db") {
       a->db = v;
     } else if (arg == "--bind") {
       a->bind = v;
     } else if (arg == "--threads") {
-      if (!ParseInt(v, 1, 1024, &a->server.threads)) return std::fprintf(stderr, "qlan-ranking-server: bad thread count: %s\n", v), 2;
+      if (!ParseInt(v, 1, 1024, &a->server.threads))
+        return std::fprintf(stderr, "qlan-ranking-server: bad thread count: %s\n", v), 2;
     } else if (arg == "--max-queued") {
       int n = 0;
-      if (!ParseInt(v, 0, 1000000, &n)) return std::fprintf(stderr, "qlan-ranking-server: bad queue length: %s\n", v), 2;
+      if (!ParseInt(v, 0, 1000000, &n))
+        return std::fprintf(stderr, "qlan-ranking-server: bad queue length: %s\n", v), 2;
       a->server.maxQueued = static_cast<std::size_t>(n);
     } else if (arg == "--synchronous") {
       if (std::string_view(v) == "full") {
@@ -121,11 +125,12 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       }
     } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive" ||
                arg == "--request-timeout") {
-      if (!ParseInt(v, 1, 3600, &seconds)) return std::fprintf(stderr, "qlan-ranking-server: bad time: %s\n", v), 2;
-      int& field = arg == "--head-timeout"   ? a->server.headTimeoutMs
-                   : arg == "--io-timeout"   ? a->server.ioTimeoutMs
-                   : arg == "--keep-alive"   ? a->server.keepAliveMs
-                                             : a->server.requestTimeoutMs;
+      if (!ParseInt(v, 1, 3600, &seconds))
+        return std::fprintf(stderr, "qlan-ranking-server: bad time: %s\n", v), 2;
+      int& field = arg == "--head-timeout" ? a->server.headTimeoutMs
+                   : arg == "--io-timeout" ? a->server.ioTimeoutMs
+                   : arg == "--keep-alive" ? a->server.keepAliveMs
+                                           : a->server.requestTimeoutMs;
       field = seconds * 1000;
     } else if (arg == "--add-replay") {
       a->replays.emplace_back(v);
@@ -168,23 +173,27 @@ int main(int argc, char** argv) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     qlan::server::StoredEntry entry;
-    const int status = !in.is_open() ? 404 : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
+    const int status =
+        !in.is_open() ? 404 : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
     if (status != 0) {
-      std::fprintf(stderr, "qlan-ranking-server: %s: not stored (status %d)\n", path.c_str(), status);
+      std::fprintf(stderr, "qlan-ranking-server: %s: not stored (status %d)\n", path.c_str(),
+                   status);
       return 1;
     }
-    WriteLine(1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
+    WriteLine(
+        1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
   }
 
   if (!args.quiet) args.server.log = [](std::string_view line) { WriteLine(1, line); };
   RankingHttpServer server(service, args.server);
   const int port = server.Bind(args.bind, args.port);
   if (port <= 0) {
-    std::fprintf(stderr, "qlan-ranking-server: cannot listen on %s:%d\n", args.bind.c_str(), args.port);
+    std::fprintf(stderr, "qlan-ranking-server: cannot listen on %s:%d\n", args.bind.c_str(),
+                 args.port);
     return 1;
   }
-  WriteLine(1, "qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) + " (database " +
-                   args.db + ")");
+  WriteLine(1, "qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
+                   " (database " + args.db + ")");
 
   std::atomic<bool> done{false};
   std::thread signalWaiter([&] {
@@ -192,7 +201,8 @@ int main(int argc, char** argv) {
     while (!done.load()) {
       const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
       if (sig == SIGINT || sig == SIGTERM) {
-        WriteLine(1, std::string("qlan-ranking-server stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+        WriteLine(1, std::string("qlan-ranking-server stopping (") +
+                         (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
         server.stop();
         return;
       }

@@ -98,7 +98,8 @@ const FormPart* MultipartForm::Find(std::string_view name) const noexcept {
 
 bool ParseFormBoundary(std::string_view contentType, std::string_view* boundary) noexcept {
   const std::size_t semi = contentType.find(';');
-  if (!EqualsIgnoringCase(TrimBlanks(contentType.substr(0, semi)), "multipart/form-data")) return false;
+  if (!EqualsIgnoringCase(TrimBlanks(contentType.substr(0, semi)), "multipart/form-data"))
+    return false;
   if (semi == std::string_view::npos) return false;
   std::string_view rest = contentType.substr(semi + 1);
   while (!TrimBlanks(rest).empty()) {

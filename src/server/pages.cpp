@@ -34,12 +34,24 @@ std::string EscapeHtml(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -81,7 +93,8 @@ std::string RenderEntryAccepted(const StoredEntry& entry) {
   return page;
 }
 
-std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::uint32_t routeCount) {
+std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank,
+                            std::uint32_t routeCount) {
   std::string page = kPageStart;
   page += "Quillane ランキング R ";
   page += std::to_string(entry.route);

@@ -70,8 +70,10 @@ int RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredE
   return 503;
 }
 
-Reply RankingService::PostEntry(std::string_view contentType, std::string_view body, std::int64_t now) {
-  if (body.size() > kMaxEntryBody) return Error(413, "送信データが大きすぎます。(request body too large)");
+Reply RankingService::PostEntry(std::string_view contentType, std::string_view body,
+                                std::int64_t now) {
+  if (body.size() > kMaxEntryBody)
+    return Error(413, "送信データが大きすぎます。(request body too large)");
   MultipartForm form;
   if (!ParseMultipartForm(contentType, body, &form)) {
     return Error(400, "フォームを読み取れません。(malformed multipart form)");
@@ -104,8 +106,10 @@ Reply RankingService::EntryPage(std::string_view uniqueId) {
   std::uint32_t rank = 0;
   std::uint32_t count = 0;
   const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count);
-  if (found == StoreResult::kNotFound) return Error(404, "そのエントリーはありません。(unknown entry)");
-  if (found != StoreResult::kOk) return Error(500, "データベースを読めません。(database read failed)");
+  if (found == StoreResult::kNotFound)
+    return Error(404, "そのエントリーはありません。(unknown entry)");
+  if (found != StoreResult::kOk)
+    return Error(500, "データベースを読めません。(database read failed)");
   Reply r;
   r.contentType = kHtml;
   r.body = RenderEntryPage(entry, rank, count);

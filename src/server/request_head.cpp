@@ -13,8 +13,21 @@ bool StartsNoCase(std::string_view s, std::string_view prefix) noexcept {
 bool IsTokenChar(char c) noexcept {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-    case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
+    case '|':
+    case '~':
       return true;
     default:
       return false;
@@ -52,7 +65,8 @@ HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
   for (;;) {
     if (start < received.size() && received[start] == '\n') {
       ++start;
-    } else if (start + 1 < received.size() && received[start] == '\r' && received[start + 1] == '\n') {
+    } else if (start + 1 < received.size() && received[start] == '\r' &&
+               received[start + 1] == '\n') {
       start += 2;
     } else {
       break;
@@ -124,7 +138,12 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
   out->method.assign(method);
 
   out->head.reserve(head.size() + 64);
-  out->head.append(method).append(" ").append(out->target).append(" ").append(version).append("\r\n");
+  out->head.append(method)
+      .append(" ")
+      .append(out->target)
+      .append(" ")
+      .append(version)
+      .append("\r\n");
 
   std::size_t lines = 0;
   bool haveLength = false;

@@ -32,9 +32,9 @@ struct NormalizedHead {
   std::string method;
   std::string target;  // origin form
   bool absoluteForm = false;
-  bool hasBody = false;          // Content-Length given and above zero
+  bool hasBody = false;  // Content-Length given and above zero
   std::uint64_t contentLength = 0;
-  std::string head;              // the head rewritten with CR LF line ends, for the library
+  std::string head;  // the head rewritten with CR LF line ends, for the library
 };
 
 // Checks and rewrites one head (the bytes up to headEnd from FindHeadEnd). Returns 0, or

@@ -29,7 +29,8 @@ void SetFlag(std::uint32_t mask, bool on) noexcept {
 void ConfigDialog::Initialize() {
   char address[128];
   window_.SetItemText(IDE_PROXY_ADDRESS, ProxyAddressText(g_settings, address));
-  window_.SetItemText(IDE_PROXY_PORT, std::to_string(static_cast<std::uint32_t>(g_settings.proxyPort)));
+  window_.SetItemText(IDE_PROXY_PORT,
+                      std::to_string(static_cast<std::uint32_t>(g_settings.proxyPort)));
   // The fields report a programmatic change like a typed one; read them back the same way
   // whether or not the window system notifies.
   OnCommand(IDE_PROXY_ADDRESS);
@@ -49,8 +50,8 @@ std::optional<int> ConfigDialog::OnCommand(int id) {
     case IDC_WINDOW_320:
       g_settings.flags &= ~(kFlagWindowed | kFlagLargeWindow);
       if (window_.IsChecked(IDC_FULL_SCREEN)) break;
-      g_settings.flags |= window_.IsChecked(IDC_WINDOW_640) ? (kFlagWindowed | kFlagLargeWindow)
-                                                            : kFlagWindowed;
+      g_settings.flags |=
+          window_.IsChecked(IDC_WINDOW_640) ? (kFlagWindowed | kFlagLargeWindow) : kFlagWindowed;
       break;
     case IDC_REPLAY_BETTER:
     case IDC_REPLAY_EVERY_RUN:
@@ -76,7 +77,8 @@ std::optional<int> ConfigDialog::OnCommand(int id) {
     }
     case IDE_PROXY_PORT: {
       const std::string text = window_.GetItemText(IDE_PROXY_PORT);
-      g_settings.proxyPort = static_cast<std::int32_t>(ReadDecimal(std::string_view(text).substr(0, 7)));
+      g_settings.proxyPort =
+          static_cast<std::int32_t>(ReadDecimal(std::string_view(text).substr(0, 7)));
       break;
     }
     case IDC_DOWNLOAD:

@@ -43,7 +43,9 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-bool Win32Window::IsChecked(int id) { return IsDlgButtonChecked(g_dialogWindow, id) == BST_CHECKED; }
+bool Win32Window::IsChecked(int id) {
+  return IsDlgButtonChecked(g_dialogWindow, id) == BST_CHECKED;
+}
 
 void Win32Window::SetChecked(int id, bool checked) {
   CheckDlgButton(g_dialogWindow, id, checked ? BST_CHECKED : BST_UNCHECKED);
@@ -61,7 +63,9 @@ void Win32Window::SetItemText(int id, std::string_view text) {
   SetDlgItemTextW(g_dialogWindow, id, Widen(text).c_str());
 }
 
-void Win32Window::EnableItem(int id, bool enabled) { EnableWindow(Item(id), enabled ? TRUE : FALSE); }
+void Win32Window::EnableItem(int id, bool enabled) {
+  EnableWindow(Item(id), enabled ? TRUE : FALSE);
+}
 
 void Win32Window::ClearList(int id) { SendMessageW(Item(id), CB_RESETCONTENT, 0, 0); }
 
@@ -80,7 +84,8 @@ void Win32Window::SetListSelection(int id, int index) {
 
 int Win32Window::ShowMessage(std::string_view text, std::string_view caption, unsigned style,
                              bool owned) {
-  return MessageBoxW(owned ? g_dialogWindow : nullptr, Widen(text).c_str(), Widen(caption).c_str(), style);
+  return MessageBoxW(owned ? g_dialogWindow : nullptr, Widen(text).c_str(), Widen(caption).c_str(),
+                     style);
 }
 
 void* Win32Window::SetWaitCursor() { return SetCursor(LoadCursorW(nullptr, IDC_WAIT)); }

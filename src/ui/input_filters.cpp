@@ -15,7 +15,8 @@ constexpr bool IsDigitCode(std::uint32_t code) noexcept { return code >= '0' && 
 // back by the removed units that stood before it (removals behind it do not move it) and
 // never lies beyond the result.
 template <typename Keep>
-FieldRepair Strip(std::u16string_view text, std::size_t caret, std::size_t limit, Keep keep) noexcept {
+FieldRepair Strip(std::u16string_view text, std::size_t caret, std::size_t limit,
+                  Keep keep) noexcept {
   FieldRepair repair;
   const std::u16string_view kept = text.substr(0, std::min(limit, kAddressPasteLimit));
   std::size_t removedBeforeCaret = 0;
@@ -77,7 +78,8 @@ FieldRepair CheckPortValue(std::u16string_view text) noexcept {
 FieldRepair RepairPortAfterConversion(std::u16string_view text, std::size_t caret) noexcept {
   // Removed first, then cut: refused keys would not have counted toward the five.
   const std::u16string_view head = text.substr(0, kAddressPasteLimit);
-  FieldRepair digits = Strip(head, caret, head.size(), [](char16_t unit) { return IsDigitCode(unit); });
+  FieldRepair digits =
+      Strip(head, caret, head.size(), [](char16_t unit) { return IsDigitCode(unit); });
   digits.changed = digits.changed || head.size() != text.size() || digits.length > kPortTypingLimit;
   digits.length = std::min(digits.length, kPortTypingLimit);
   digits.units[digits.length] = u'\0';

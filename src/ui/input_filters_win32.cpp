@@ -94,13 +94,15 @@ bool IsConversionResult(UINT message, LPARAM lParam) noexcept {
 void Install(HWND field, WNDPROC filter) noexcept {
   if (field == nullptr || GetPropW(field, kPreviousProcedure) != nullptr) return;
   const LONG_PTR previous = GetWindowLongPtrW(field, GWLP_WNDPROC);
-  if (previous == 0 || !SetPropW(field, kPreviousProcedure, reinterpret_cast<HANDLE>(previous))) return;
+  if (previous == 0 || !SetPropW(field, kPreviousProcedure, reinterpret_cast<HANDLE>(previous)))
+    return;
   SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(filter));
 }
 
 }  // namespace
 
-LRESULT CALLBACK AddressFieldFilter(HWND field, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT CALLBACK AddressFieldFilter(HWND field, UINT message, WPARAM wParam,
+                                    LPARAM lParam) noexcept {
   switch (message) {
     case WM_CHAR:
     case WM_IME_CHAR:  // the field inserts it without a WM_CHAR of its own
@@ -111,7 +113,8 @@ LRESULT CALLBACK AddressFieldFilter(HWND field, UINT message, WPARAM wParam, LPA
       return PassOn(field, message, wParam, lParam);
     case WM_UNICHAR:
       if (wParam != UNICODE_NOCHAR &&
-          DecideAddressKey(TextLength(field), static_cast<std::uint32_t>(wParam)) == KeyVerdict::kRefuse) {
+          DecideAddressKey(TextLength(field), static_cast<std::uint32_t>(wParam)) ==
+              KeyVerdict::kRefuse) {
         Refuse();
         return 0;
       }
@@ -149,7 +152,8 @@ LRESULT CALLBACK PortFieldFilter(HWND field, UINT message, WPARAM wParam, LPARAM
     }
     case WM_UNICHAR:
       if (wParam != UNICODE_NOCHAR &&
-          DecidePortKey(TextLength(field), static_cast<std::uint32_t>(wParam)) == KeyVerdict::kRefuse) {
+          DecidePortKey(TextLength(field), static_cast<std::uint32_t>(wParam)) ==
+              KeyVerdict::kRefuse) {
         Refuse();
         return 0;
       }

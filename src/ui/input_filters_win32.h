@@ -11,7 +11,8 @@ void InstallInputFilters(HWND dialog) noexcept;
 // The subclass procedures: every message they do not refuse goes to the field's previous
 // procedure, whose result they return. Installed by InstallInputFilters. Text the program
 // sets (WM_SETTEXT) is passed on unfiltered, so the stored values show as they are.
-LRESULT CALLBACK AddressFieldFilter(HWND field, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+LRESULT CALLBACK AddressFieldFilter(HWND field, UINT message, WPARAM wParam,
+                                    LPARAM lParam) noexcept;
 LRESULT CALLBACK PortFieldFilter(HWND field, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
 }  // namespace qlan

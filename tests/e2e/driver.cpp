@@ -23,7 +23,8 @@ std::wstring ClassOf(HWND h) {
 std::wstring TextOf(HWND h) {
   const LRESULT n = SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
   std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-  const LRESULT got = SendMessageW(h, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(text.data()));
+  const LRESULT got = SendMessageW(h, WM_GETTEXT, static_cast<WPARAM>(n + 1),
+                                   reinterpret_cast<LPARAM>(text.data()));
   text.resize(static_cast<std::size_t>(got));
   return text;
 }
@@ -88,7 +89,8 @@ LPCWSTR IconOf(HWND box) {
   EnumChildWindows(
       box,
       [](HWND child, LPARAM param) -> BOOL {
-        if (ClassOf(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        if (ClassOf(child) == L"Static" &&
+            (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
           *reinterpret_cast<HWND*>(param) = child;
           return FALSE;
         }
@@ -116,7 +118,8 @@ LPCWSTR IconOf(HWND box) {
 }  // namespace
 
 std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring w(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
   return w;
@@ -191,7 +194,8 @@ MessageBoxSeen Tool::WaitForMessageBox(DWORD timeoutMs) {
   if (HWND text = GetDlgItem(box, 0xFFFF)) seen.text = TextOf(text);
   seen.owner = GetWindow(box, GW_OWNER);
   seen.icon = IconOf(box);
-  seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
+  seen.hasCancel =
+      GetDlgItem(box, IDCANCEL) != nullptr && IsWindowVisible(GetDlgItem(box, IDCANCEL));
   return seen;
 }
 
@@ -207,7 +211,8 @@ void Tool::Answer(const MessageBoxSeen& box, int button) {
 
 void Tool::Press(int id) {
   HWND dlg = Dialog();
-  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
 }
 
 void Tool::Click(int id) { SendMessageW(GetDlgItem(Dialog(), id), BM_CLICK, 0, 0); }

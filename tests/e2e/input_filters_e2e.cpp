@@ -38,7 +38,8 @@ bool Settle(HWND field) {
   const WPARAM marker = limit - 1;
   PostMessageW(field, EM_SETLIMITTEXT, marker, 0);
   const bool seen = WaitUntil(
-      [&] { return static_cast<WPARAM>(SendMessageW(field, EM_GETLIMITTEXT, 0, 0)) == marker; }, kWaitMs);
+      [&] { return static_cast<WPARAM>(SendMessageW(field, EM_GETLIMITTEXT, 0, 0)) == marker; },
+      kWaitMs);
   SendMessageW(field, EM_SETLIMITTEXT, limit, 0);
   return seen;
 }
@@ -64,7 +65,8 @@ void Select(HWND field, int from, int to) {
 class Clipboard {
  public:
   Clipboard()
-      : owner_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+      : owner_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr)) {}
   ~Clipboard() {
     if (owner_ != nullptr) DestroyWindow(owner_);
   }
@@ -111,12 +113,14 @@ StoredProxy ReadStoredProxy(const std::string& path) {
     return stored;
   }
   auto word = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) << 24 | static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
+    return static_cast<std::uint32_t>(bytes[at]) << 24 |
+           static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
            static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
   };
   stored.flags = word(8);
   stored.port = static_cast<std::int32_t>(word(12));
-  for (std::size_t i = 16; i < bytes.size() && bytes[i] != 0; ++i) stored.address.push_back(static_cast<char>(bytes[i]));
+  for (std::size_t i = 16; i < bytes.size() && bytes[i] != 0; ++i)
+    stored.address.push_back(static_cast<char>(bytes[i]));
   return stored;
 }
 
@@ -291,8 +295,8 @@ TEST(InputFiltersE2e, StoredValuesAreShownUnfiltered) {
   test::MakeFolder(user.VendorPath());
   std::vector<std::uint8_t> file = ReadAll(TestDataPath("settings/defaults.ini"));
   ASSERT_EQ(file.size(), 144u);
-  file[11] |= 0x10;                          // proxy on
-  file[12] = 0x00;                           // port 70000, big-endian
+  file[11] |= 0x10;  // proxy on
+  file[12] = 0x00;   // port 70000, big-endian
   file[13] = 0x01;
   file[14] = 0x11;
   file[15] = 0x70;

@@ -50,7 +50,8 @@ TEST(DownloadE2e, TableFromThePeerReplacesTheFirstHighScoreFile) {
   EXPECT_EQ(done.icon, IDI_ASTERISK);
   tool.Answer(done, IDOK);
 
-  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), std::vector<std::uint8_t>(body.begin(), body.end()));
+  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")),
+            std::vector<std::uint8_t>(body.begin(), body.end()));
   const std::string request = peer.Request();
   EXPECT_EQ(request.substr(0, request.find('\n') + 1),
             std::string("GET http://") + RankingHost + "/sw/qlan/score.dat HTTP/1.1\r\n");
@@ -65,7 +66,8 @@ TEST(DownloadE2e, UnusableProxySettingsAreReportedWithoutAQuestion) {
   tool.Click(IDC_USE_PROXY);
   tool.Press(IDC_DOWNLOAD);
   MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。");
+  EXPECT_EQ(box.text,
+            L"プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。");
   EXPECT_EQ(box.caption, L"ダウンロード");
   EXPECT_EQ(box.icon, IDI_HAND);
   tool.Answer(box, IDOK);
@@ -75,7 +77,8 @@ TEST(DownloadE2e, UnusableProxySettingsAreReportedWithoutAQuestion) {
   tool.SetText(IDE_PROXY_PORT, L"0");
   tool.Press(IDC_DOWNLOAD);
   box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。");
+  EXPECT_EQ(box.text,
+            L"プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。");
   tool.Answer(box, IDOK);
   EXPECT_TRUE(tool.NoMessageBoxWithin(300));
   EXPECT_FALSE(test::Exists(user.VendorPath("qlanb.ee")));
@@ -107,8 +110,8 @@ class BrowserStandIn {
  public:
   BrowserStandIn() {
     DeleteFileW(kLog);
-    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key_, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &key_, nullptr);
     const std::wstring script = Wide(QLAN_E2E_DIR "/record-url.sh");
     RegSetValueExW(key_, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(script.c_str()),
                    static_cast<DWORD>((script.size() + 1) * sizeof(wchar_t)));
@@ -151,7 +154,8 @@ TEST(EntryE2e, UploadOpensTheEntryPageForTheReturnedIdentifier) {
   CopyReplay(user, "r745.replay");
   BrowserStandIn browser;
   LoopbackPeer peer;
-  peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>\n**ID:Ab3-x_9\r\n</html>\n");
+  peer.ReadRequest().Send(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>\n**ID:Ab3-x_9\r\n</html>\n");
   peer.Start();
 
   Tool tool(user.appData());
@@ -161,13 +165,17 @@ TEST(EntryE2e, UploadOpensTheEntryPageForTheReturnedIdentifier) {
   SendMessageW(GetDlgItem(tool.Dialog(), IDC_RECORD_LIST), CB_SETCURSEL, 1, 0);
   tool.Press(IDC_ENTRY);
   const MessageBoxSeen question = tool.WaitForMessageBox();
-  EXPECT_EQ(question.text, L"インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開されます。\nよろしいですか？");
+  EXPECT_EQ(question.text,
+            L"インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開さ"
+            L"れます。\nよろしいですか？");
   EXPECT_EQ(question.caption, L"エントリー");
   EXPECT_EQ(question.icon, IDI_ASTERISK);
   EXPECT_TRUE(question.hasCancel);
   tool.Answer(question, IDOK);
   const MessageBoxSeen done = tool.WaitForMessageBox();
-  EXPECT_EQ(done.text, L"走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタンを押してから10秒程度お待ちください。");
+  EXPECT_EQ(done.text,
+            L"走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタ"
+            L"ンを押してから10秒程度お待ちください。");
   EXPECT_EQ(done.icon, IDI_ASTERISK);
   tool.Answer(done, IDOK);
 
@@ -224,7 +232,8 @@ TEST(EntryE2e, AFailedBrowserLaunchIsExplained) {
   tool.Answer(tool.WaitForMessageBox(), IDOK);
   tool.Answer(tool.WaitForMessageBox(), IDOK);
   const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"ウェブブラウザを開く際にエラーが起きました。\n・ ファイルがみつかりません。");
+  EXPECT_EQ(box.text,
+            L"ウェブブラウザを開く際にエラーが起きました。\n・ ファイルがみつかりません。");
   EXPECT_EQ(box.caption, L"エントリー");
   EXPECT_EQ(box.icon, IDI_HAND);
   tool.Answer(box, IDOK);

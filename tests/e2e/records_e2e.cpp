@@ -15,7 +15,8 @@ using test::UserDataFixture;
 void CopyGoodReplays(const UserDataFixture& user) {
   test::MakeFolder(user.ReplayPath());
   for (const char* name : {"r710.replay", "r712.replay", "r745.replay"}) {
-    test::WriteAll(user.ReplayPath(name), ReadAll(TestDataPath(std::string("replays/good/") + name)));
+    test::WriteAll(user.ReplayPath(name),
+                   ReadAll(TestDataPath(std::string("replays/good/") + name)));
   }
 }
 
@@ -23,11 +24,12 @@ TEST(RecordsE2e, ListShowsTheValidReplaysInRouteOrder) {
   UserDataFixture user;
   CopyGoodReplays(user);
   // A replay of another route under 711's name has no line.
-  test::WriteAll(user.ReplayPath("r711.replay"), ReadAll(TestDataPath("replays/bad/route713-as-r712.replay")));
+  test::WriteAll(user.ReplayPath("r711.replay"),
+                 ReadAll(TestDataPath("replays/bad/route713-as-r712.replay")));
   Tool tool(user.appData());
   ASSERT_NE(tool.Dialog(), nullptr);
-  const std::vector<std::wstring> expected = {L"R 710:  45,678m  2'03.06", L"R 712:       0m  0'00.00",
-                                              L"R 745:  3,456km  1:23'20"};
+  const std::vector<std::wstring> expected = {
+      L"R 710:  45,678m  2'03.06", L"R 712:       0m  0'00.00", L"R 745:  3,456km  1:23'20"};
   EXPECT_EQ(tool.ListLines(IDC_RECORD_LIST), expected);
   EXPECT_EQ(tool.ListSelection(IDC_RECORD_LIST), 0);
   tool.Press(IDCANCEL);
@@ -42,7 +44,8 @@ TEST(RecordsE2e, EraseAsksTwiceDeletesEverythingAndEmptiesTheList) {
 
   tool.Press(IDC_ERASE);
   const MessageBoxSeen first = tool.WaitForMessageBox();
-  EXPECT_EQ(first.text, L"この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？");
+  EXPECT_EQ(first.text,
+            L"この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？");
   EXPECT_EQ(first.caption, L"記録の消去");
   EXPECT_EQ(first.owner, tool.Dialog());
   EXPECT_EQ(first.icon, IDI_EXCLAMATION);

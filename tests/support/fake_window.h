@@ -22,12 +22,18 @@ class FakeWindow : public WindowSystem {
  public:
   bool IsChecked(int id) override { return checked.count(id) != 0; }
   void SetChecked(int id, bool on) override {
-    if (on) checked.insert(id); else checked.erase(id);
+    if (on)
+      checked.insert(id);
+    else
+      checked.erase(id);
   }
   std::string GetItemText(int id) override { return texts[id]; }
   void SetItemText(int id, std::string_view text) override { texts[id] = std::string(text); }
   void EnableItem(int id, bool enabled) override {
-    if (enabled) disabled.erase(id); else disabled.insert(id);
+    if (enabled)
+      disabled.erase(id);
+    else
+      disabled.insert(id);
   }
   void ClearList(int id) override {
     lists[id].clear();

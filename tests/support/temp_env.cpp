@@ -19,9 +19,7 @@ namespace fs = std::filesystem;
 namespace qlan::test {
 namespace {
 
-fs::path FromUtf8(const std::string& s) {
-  return fs::path(std::u8string(s.begin(), s.end()));
-}
+fs::path FromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(), s.end())); }
 
 std::string ToUtf8(const fs::path& p) {
   const std::u8string s = p.u8string();
@@ -56,7 +54,10 @@ void SetEnv(const std::string& name, const std::string* value) {
 #ifdef _WIN32
   SetEnvironmentVariableW(Wide(name).c_str(), value ? Wide(*value).c_str() : nullptr);
 #else
-  if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+  if (value)
+    setenv(name.c_str(), value->c_str(), 1);
+  else
+    unsetenv(name.c_str());
 #endif
 }
 
@@ -115,7 +116,8 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << path;
 }
 

@@ -41,8 +41,8 @@ class UserDataFixture {
  public:
   UserDataFixture();
   const std::string& appData() const { return root_.path(); }
-  std::string VendorPath(const std::string& name = "") const;   // .../velmorn/name
-  std::string ReplayPath(const std::string& name = "") const;   // .../velmorn/qlan_rep/name
+  std::string VendorPath(const std::string& name = "") const;  // .../velmorn/name
+  std::string ReplayPath(const std::string& name = "") const;  // .../velmorn/qlan_rep/name
 
  private:
   TempFolder root_;

@@ -78,9 +78,9 @@ TEST_F(DialogTest, ProxyCheckBoxEnablesFieldsAndKeepsTheirValues) {
 
 TEST_F(DialogTest, PortTextIsReadOnEveryChange) {
   dialog.Initialize();
-  const std::pair<const char*, int> cases[] = {
-      {"8", 8}, {"80", 80}, {"  443", 443}, {"-12", -12}, {"+7", 7}, {"80ab", 80}, {"", 0},
-      {"abc", 0}, {"123456789", 1234567}};
+  const std::pair<const char*, int> cases[] = {{"8", 8},     {"80", 80}, {"  443", 443},
+                                               {"-12", -12}, {"+7", 7},  {"80ab", 80},
+                                               {"", 0},      {"abc", 0}, {"123456789", 1234567}};
   for (const auto& [text, port] : cases) {
     window.texts[IDE_PROXY_PORT] = text;
     dialog.OnCommand(IDE_PROXY_PORT);
@@ -152,7 +152,8 @@ TEST_F(RunTest, UnusableFolderShowsTheErrorAndNeverSaves) {
   test::WriteAll(user.VendorPath(), {1});
   EXPECT_EQ(Run(1, 0x33), 0);
   ASSERT_EQ(window.messages.size(), 1u);
-  EXPECT_EQ(window.messages[0].text, "設定ファイルを作成できません。\n設定を変更しても反映はされません。");
+  EXPECT_EQ(window.messages[0].text,
+            "設定ファイルを作成できません。\n設定を変更しても反映はされません。");
   EXPECT_EQ(window.messages[0].style, kMbOk | kMbIconHand);
 }
 
