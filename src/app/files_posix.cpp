@@ -178,7 +178,9 @@ int FindEntries(const char* folder, std::string_view suffix,
                       suffix.size()) != 0) {
       continue;
     }
-    const std::string full = dir + "/" + name;
+    std::string full = dir;
+    full += '/';
+    full += name;
     struct stat st {};
     const bool isFolder = ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     ++found;

@@ -17,7 +17,7 @@ struct PairTable {
 
 constexpr PairTable MakePairTable() {
   PairTable t{};
-  for (int i = 0; i < 4096; ++i) {
+  for (std::size_t i = 0; i < 4096; ++i) {
     t.c[2 * i] = kBase64Alphabet[i >> 6];
     t.c[2 * i + 1] = kBase64Alphabet[i & 63];
   }
@@ -50,8 +50,8 @@ inline void EncodeSix(const unsigned char* in, char* out) noexcept {
 
 inline void EncodeGroup(const unsigned char* in, char* out) noexcept {
   const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
-  std::memcpy(out, kPairs.c + 2 * (v >> 12), 2);
-  std::memcpy(out + 2, kPairs.c + 2 * (v & 0xFFFu), 2);
+  std::memcpy(out, kPairs.c + std::size_t{2} * (v >> 12), 2);
+  std::memcpy(out + 2, kPairs.c + std::size_t{2} * (v & 0xFFFu), 2);
 }
 
 // Readable bytes the chunk buffer holds after its data, for EncodeSix.
@@ -103,7 +103,7 @@ bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept
   if (size < 0) return false;
   const std::int32_t chunk =
       size < kBase64ChunkSize ? static_cast<std::int32_t>(size) + 1 : kBase64ChunkSize;
-  const auto bufferSize = static_cast<std::size_t>(chunk + kChunkSlack);
+  const auto bufferSize = static_cast<std::size_t>(chunk) + kChunkSlack;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bufferSize]());
   if (buffer == nullptr) return false;
 

@@ -29,7 +29,7 @@ bool QString::store(std::int32_t keep, const void* source, std::int32_t count,
   if (size != capacity_ || data_ == nullptr) {
     char* block = NewBlock(size);
     if (block == nullptr) return false;
-    if (keep > 0) std::memcpy(block, data_, static_cast<std::size_t>(keep));
+    if (keep > 0 && data_ != nullptr) std::memcpy(block, data_, static_cast<std::size_t>(keep));
     // Copied before the old block goes, so a source inside it stays readable.
     if (count > 0) std::memcpy(block + keep, source, static_cast<std::size_t>(count));
     delete[] data_;
@@ -80,7 +80,7 @@ char* QString::appendSpace(std::int32_t count) noexcept {
   if (size != capacity_ || data_ == nullptr) {
     char* block = NewBlock(size);
     if (block == nullptr) return nullptr;
-    if (start > 0) std::memcpy(block, data_, static_cast<std::size_t>(start));
+    if (start > 0 && data_ != nullptr) std::memcpy(block, data_, static_cast<std::size_t>(start));
     delete[] data_;
     data_ = block;
     capacity_ = size;

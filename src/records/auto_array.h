@@ -31,10 +31,10 @@ class AutoArray {
   // Sets the size to n, keeping the first elements and zeroing new ones. False, with
   // nothing changed, when the storage for n elements cannot be had.
   bool Resize(std::uint32_t n) noexcept {
-    const std::uint32_t capacity = CapacityFor(n);
-    if (capacity == 0) return false;
-    if (capacity != capacity_ || data_ == nullptr) {
-      T* block = new (std::nothrow) T[capacity];
+    const std::uint32_t newCapacity = CapacityFor(n);
+    if (newCapacity == 0) return false;
+    if (newCapacity != capacity_ || data_ == nullptr) {
+      T* block = new (std::nothrow) T[newCapacity];
       if (block == nullptr) return false;
       if (size_ > n) size_ = n;
       if (data_ != nullptr && size_ > 0) std::memcpy(block, data_, size_ * sizeof(T));
@@ -44,7 +44,7 @@ class AutoArray {
     if (size_ > n) size_ = n;
     if (size_ < n) std::memset(static_cast<void*>(data_ + size_), 0, (n - size_) * sizeof(T));
     size_ = n;
-    capacity_ = capacity;
+    capacity_ = newCapacity;
     return true;
   }
 

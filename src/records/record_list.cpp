@@ -21,26 +21,29 @@ constexpr std::uint32_t kTicksPerDay = 24 * kTicksPerHour;
 
 }  // namespace
 
-const char* FormatDistance(std::uint32_t d) noexcept {
+// Every label is a few characters in a 256-byte buffer: the formatting cannot be cut.
+const char* FormatDistance(std::uint32_t metres) noexcept {
+  const std::uint32_t d = metres;
   char* out = g_distanceText;
   const std::size_t size = sizeof g_distanceText;
   if (d >= 100000000u) {
-    std::snprintf(out, size, "%5uMm", d / 1000000u);
+    (void)std::snprintf(out, size, "%5uMm", d / 1000000u);
   } else if (d >= 10000000u) {
-    std::snprintf(out, size, "%5ukm", d / 1000u);
+    (void)std::snprintf(out, size, "%5ukm", d / 1000u);
   } else if (d >= 1000000u) {
-    std::snprintf(out, size, "%1u,%03ukm", d / 1000000u, (d / 1000u) % 1000u);
+    (void)std::snprintf(out, size, "%1u,%03ukm", d / 1000000u, (d / 1000u) % 1000u);
   } else if (d >= 100000u) {
-    std::snprintf(out, size, "%3u.%1ukm", d / 1000u, (d / 100u) % 10u);
+    (void)std::snprintf(out, size, "%3u.%1ukm", d / 1000u, (d / 100u) % 10u);
   } else if (d >= 1000u) {
-    std::snprintf(out, size, "%2u,%03um", d / 1000u, d % 1000u);
+    (void)std::snprintf(out, size, "%2u,%03um", d / 1000u, d % 1000u);
   } else {
-    std::snprintf(out, size, "%6um", d);
+    (void)std::snprintf(out, size, "%6um", d);
   }
   return out;
 }
 
-const char* FormatTime(std::uint32_t t) noexcept {
+const char* FormatTime(std::uint32_t ticks) noexcept {
+  const std::uint32_t t = ticks;
   char* out = g_timeText;
   const std::size_t size = sizeof g_timeText;
   const std::uint32_t days = t / kTicksPerDay;
@@ -49,13 +52,13 @@ const char* FormatTime(std::uint32_t t) noexcept {
   const std::uint32_t seconds = t / kTicksPerSecond;
   const std::uint32_t hundredths = ((t % kTicksPerSecond) * 100u) / kTicksPerSecond;
   if (t >= 100u * kTicksPerDay) {
-    std::snprintf(out, size, "%4ud%2uh", days, hours % 24u);
+    (void)std::snprintf(out, size, "%4ud%2uh", days, hours % 24u);
   } else if (t >= 96u * kTicksPerHour) {
-    std::snprintf(out, size, "%2ud%2u:%02u", days, hours % 24u, minutes % 60u);
+    (void)std::snprintf(out, size, "%2ud%2u:%02u", days, hours % 24u, minutes % 60u);
   } else if (t >= kTicksPerHour) {
-    std::snprintf(out, size, "%2u:%02u'%02u", hours, minutes % 60u, seconds % 60u);
+    (void)std::snprintf(out, size, "%2u:%02u'%02u", hours, minutes % 60u, seconds % 60u);
   } else {
-    std::snprintf(out, size, "%2u'%02u.%02u", minutes, seconds % 60u, hundredths);
+    (void)std::snprintf(out, size, "%2u'%02u.%02u", minutes, seconds % 60u, hundredths);
   }
   return out;
 }
@@ -72,8 +75,8 @@ void RebuildRecordList(WindowSystem& window) {
   for (int k = 0; k < g_recordList.count; ++k) {
     const RecordEntry& entry = g_recordList.entries[k];
     char line[64];
-    std::snprintf(line, sizeof line, "R %d:  %s %s", kFirstRoute + entry.routeIndex,
-                  FormatDistance(entry.distance), FormatTime(entry.time));
+    (void)std::snprintf(line, sizeof line, "R %d:  %s %s", kFirstRoute + entry.routeIndex,
+                        FormatDistance(entry.distance), FormatTime(entry.time));
     window.AddListLine(IDC_RECORD_LIST, line);
   }
   if (g_recordList.count > 0) window.SetListSelection(IDC_RECORD_LIST, 0);

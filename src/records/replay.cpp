@@ -27,7 +27,6 @@ std::uint32_t ReadUpTo(ByteSource& source, void* out, std::uint32_t n) noexcept 
         source.read(static_cast<unsigned char*>(out) + done, static_cast<std::int32_t>(ask));
     if (got <= 0) break;
     done += static_cast<std::uint32_t>(got);
-    if (static_cast<std::uint32_t>(got) < ask) break;
   }
   return done;
 }
@@ -118,7 +117,7 @@ int GetReplayPath(int route, char* out, std::size_t outSize) noexcept {
   const int result = GetReplayFolder(folder, sizeof folder);
   if (result != 0) return result;
   char name[16];
-  std::snprintf(name, sizeof name, "\\r%03d.replay", route);
+  (void)std::snprintf(name, sizeof name, "\\r%03d.replay", route);  // route is 3 digits here
   char path[kPathSize];
   if (!CopyText(path, sizeof path, folder) || !AppendText(path, sizeof path, name) ||
       !CopyText(out, outSize, path)) {

@@ -149,7 +149,12 @@ Tool::Tool(const std::string& appData) {
   }
   vars[L"APPDATA"] = Wide(appData);
   std::wstring env;
-  for (const auto& [k, v] : vars) env += k + L"=" + v + L'\0';
+  for (const auto& [k, v] : vars) {
+    env += k;
+    env += L'=';
+    env += v;
+    env += L'\0';
+  }
   env += L'\0';
 
   std::wstring exe = ToolPath();

@@ -140,11 +140,11 @@ void LoopbackPeer::SaturateBacklog() {
 
 int LoopbackPeer::ClosedPort() {
   peer_io::StartLibrary();
-  int port = 0;
-  const Socket s = peer_io::Listen(1, &port);
+  int closedPort = 0;
+  const Socket s = peer_io::Listen(1, &closedPort);
   if (s != kNone) peer_io::Close(s);
   peer_io::StopLibrary();
-  return port;
+  return closedPort;
 }
 
 bool LoopbackPeer::ResetsReadAsClose() { return peer_io::ResetsReadAsClose(); }
