@@ -50,6 +50,7 @@ bool ParseDisposition(std::string_view value, FormPart* part) noexcept {
     std::string_view v;
     if (!NextParameter(&rest, &key, &v)) return false;
     if (EqualsIgnoringCase(key, "name")) {
+      if (v.empty()) return false;  // a part is found by its name; a nameless one is no field
       part->name = v;
       haveName = true;
     } else if (EqualsIgnoringCase(key, "filename")) {

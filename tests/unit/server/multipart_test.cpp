@@ -87,6 +87,13 @@ TEST(MultipartForm, RefusesOtherTypesBadBoundariesAndCutOrMalformedBodies) {
       {kB, "--b\nContent-Type: text/plain\n\nx\n--b--"},
       {kB, "--b\nContent-Disposition: form-data\n\nx\n--b--"},
       {kB, "--b\nContent-Disposition: attachment; name=\"x\"\n\nx\n--b--"},
+      // An empty name, quoted or not, even beside a named part.
+      {kB, "--b\nContent-Disposition: form-data; name=\"\"\n\nx\n--b--"},
+      {kB, "--b\nContent-Disposition: form-data; name=\n\nx\n--b--"},
+      {kB, "--b\nContent-Disposition: form-data; name=\"\"; filename=\"a.qlx\"\n\nx\n--b--"},
+      {kB,
+       "--b\nContent-Disposition: form-data; name=x\n\ny\n--b\n"
+       "Content-Disposition: form-data; name=\"\"\n\nz\n--b--"},
       // A header line without a colon, and text right after a delimiter.
       {kB, "--b\nContent-Disposition: form-data; name=x\nbogus\n\nx\n--b--"},
       {kB, "--bX\nContent-Disposition: form-data; name=x\n\nx\n--b--"},

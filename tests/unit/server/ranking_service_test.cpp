@@ -96,6 +96,7 @@ TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
       {kToolType,
        part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--",
        400},
+      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--", 400},
       {kToolType, test::ToolFormBody(""), 422},
       {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), 422},
       {kToolType, FormFor("replays/bad/huge-length-r710.replay"), 422},
