@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <thread>
@@ -27,8 +27,6 @@
 #include "net/base64.h"
 #include "net/ranking.h"
 #include "net/upload.h"
-
-extern char** environ;
 
 // Heap accounting for the peak of one upload: every allocation carries its size.
 namespace {
@@ -113,6 +111,7 @@ Cost Median(std::vector<Cost> costs) {
 bool RunQuietly(const std::vector<std::string>& args, Cost* cost) {
   const auto start = Clock::now();
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -234,8 +233,10 @@ int main(int argc, char** argv) {
       b = static_cast<unsigned char>(x >> 24);
     }
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return 1;
-    std::fclose(f);
+    if (f == nullptr) return 1;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    // The close flushes the buffer, so it can fail too.
+    if (std::fclose(f) != 0 || !written) return 1;
   }
 
   const std::string self = "/proc/self/exe";

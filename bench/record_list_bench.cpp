@@ -1,10 +1,9 @@
 // Rebuilding the record list from 40 replays of 3 MB each, against merely reading the
 // same 40 files through the file layer, both measured in this run.
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -72,7 +71,8 @@ bool WriteReplays(const fs::path& folder) {
     PutBigEndian(file, 56, qlan::ReplayChecksum(route, flags, file.data() + 64, kPayload));
     PutBigEndian(file, 60, kPayload);
     char name[32];
-    std::snprintf(name, sizeof name, "r%03u.replay", route);
+    const int length = std::snprintf(name, sizeof name, "r%03u.replay", route);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof name) return false;
     std::ofstream out(folder / name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()),
               static_cast<std::streamsize>(file.size()));

@@ -9,14 +9,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +29,6 @@
 #include <vector>
 
 #include "records/replay.h"
-
-extern char** environ;
 
 namespace {
 
@@ -142,6 +142,7 @@ Phase Run(int port, int clients, double seconds, MakeRequest make, Check check) 
   const Clock::time_point end =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
+  threads.reserve(static_cast<std::size_t>(clients));
   for (int c = 0; c < clients; ++c) {
     threads.emplace_back([&, c] {
       long i = 0;
@@ -159,6 +160,32 @@ Phase Run(int port, int clients, double seconds, MakeRequest make, Check check) 
   return p;
 }
 
+// A decimal within [low, high] at the start of text; whole: nothing may follow it.
+bool ParseLong(const char* text, long low, long high, bool whole, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || (whole && *end != '\0') || v < low || v > high) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseSeconds(const char* text, double* out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || v <= 0 || v > 3600)
+    return false;
+  *out = v;
+  return true;
+}
+
+// Benchmarks report on standard output, failures included.
+int Fail(const std::string& what) {
+  std::printf("FAILED: %s\n", what.c_str());
+  return 1;
+}
+
 bool StatusIs(const std::string& reply, const char* status) {
   return reply.compare(0, 12, std::string("HTTP/1.1 ") + status) == 0;
 }
@@ -173,16 +200,18 @@ int main(int argc, char** argv) {
   std::string sync = "full";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
-    if (arg == "--server")
+    long n = 0;
+    if (arg == "--server") {
       server = argv[i + 1];
-    else if (arg == "--clients")
-      clients = std::atoi(argv[i + 1]);
-    else if (arg == "--seconds")
-      seconds = std::atof(argv[i + 1]);
-    else if (arg == "--synchronous")
+    } else if (arg == "--clients") {
+      if (!ParseLong(argv[i + 1], 1, 1024, true, &n)) return Fail("bad --clients");
+      clients = static_cast<int>(n);
+    } else if (arg == "--seconds") {
+      if (!ParseSeconds(argv[i + 1], &seconds)) return Fail("bad --seconds");
+    } else if (arg == "--synchronous") {
       sync = argv[i + 1];
+    }
   }
-  if (clients < 1 || seconds <= 0) return 2;
 
   // A fresh database in a folder of its own, and the server as a child process.
   char folderTemplate[] = "/tmp/qlan-load-XXXXXX";
@@ -199,15 +228,19 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {server,    "--port",    "0",     "--db",          db,
                                    "--quiet", "--threads", threads, "--synchronous", sync};
   std::vector<char*> argvChild;
+  argvChild.reserve(args.size() + 1);
   for (auto& a : args) argvChild.push_back(a.data());
   argvChild.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawn(&pid, server.c_str(), &actions, nullptr, argvChild.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot start %s\n", server.c_str());
-    return 1;
-  }
+  const int spawned =
+      posix_spawn(&pid, server.c_str(), &actions, nullptr, argvChild.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
+  if (spawned != 0) {
+    close(out[0]);
+    std::filesystem::remove_all(folder);
+    return Fail("cannot start " + server);
+  }
   // The first line names the port: "... listening on 127.0.0.1:PORT (database ...)".
   std::string first;
   char ch;
@@ -216,16 +249,20 @@ int main(int argc, char** argv) {
          read(out[0], &ch, 1) == 1)
     first += ch;
   const std::size_t colon = first.find("127.0.0.1:");
-  const int port = colon == std::string::npos ? 0 : std::atoi(first.c_str() + colon + 10);
-  if (port <= 0) {
-    std::fprintf(stderr, "server did not start: %s\n", first.c_str());
+  long portNumber = 0;
+  if (colon == std::string::npos ||
+      !ParseLong(first.c_str() + colon + 10, 1, 65535, false, &portNumber)) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
-    return 1;
+    close(out[0]);
+    std::filesystem::remove_all(folder);
+    return Fail("server did not start: " + first);
   }
+  const int port = static_cast<int>(portNumber);
 
   // Uploads cycle through routes and times so that the table changes with every entry.
   std::vector<std::string> uploads;
+  uploads.reserve(200);
   for (std::uint32_t k = 0; k < 200; ++k)
     uploads.push_back(EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048)));
 
@@ -237,16 +274,18 @@ int main(int argc, char** argv) {
       "ranking.quillane.example\r\n"
       "User-Agent: QuillaneTool/050702\r\nConnection: close\r\n\r\n";
   const Phase anchor = Run(
-      port, clients, seconds, [&](int, long) { return anchorRequest; },
+      port, clients, seconds, [&](int, long) -> const std::string& { return anchorRequest; },
       [](const std::string& r) { return StatusIs(r, "404"); });
   const Phase uploadsPhase = Run(
       port, clients, seconds,
-      [&](int c, long i) { return uploads[static_cast<std::size_t>(c * 7 + i) % uploads.size()]; },
+      [&](int c, long i) -> const std::string& {
+        return uploads[static_cast<std::size_t>(static_cast<long>(c) * 7 + i) % uploads.size()];
+      },
       [](const std::string& r) {
         return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos;
       });
   const Phase downloads = Run(
-      port, clients, seconds, [&](int, long) { return downloadRequest; },
+      port, clients, seconds, [&](int, long) -> const std::string& { return downloadRequest; },
       [](const std::string& r) {
         return StatusIs(r, "200") && r.size() > 10888 &&
                r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;

@@ -340,8 +340,10 @@ RankingHttpServer::RankingHttpServer(RankingService& service, ServerOptions opti
   if (options_.threads < 1) options_.threads = 1;
   new_task_queue = [this] { return new CountingPool(options_.threads, pending_); };
   set_payload_max_length(static_cast<std::size_t>(kMaxEntryBody));
-  set_read_timeout(options_.ioTimeoutMs / 1000, (options_.ioTimeoutMs % 1000) * 1000);
-  set_write_timeout(options_.ioTimeoutMs / 1000, (options_.ioTimeoutMs % 1000) * 1000);
+  const std::time_t ioSeconds = options_.ioTimeoutMs / 1000;
+  const std::time_t ioMicros = static_cast<std::time_t>(options_.ioTimeoutMs % 1000) * 1000;
+  set_read_timeout(ioSeconds, ioMicros);
+  set_write_timeout(ioSeconds, ioMicros);
   set_default_headers({{"Cache-Control", "no-store"}});
 
   Get(R"(/sw/qlan/score\.dat)", [this](const httplib::Request&, httplib::Response& res) {
@@ -402,8 +404,12 @@ void RankingHttpServer::ServeConnection(int fd) {
     char stamp[32] = "-";
     const std::time_t now = std::time(nullptr);
     std::tm parts{};
-    if (gmtime_r(&now, &parts) != nullptr)
-      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    // strftime leaves the buffer undefined when it fails, so the dash goes back in.
+    if (gmtime_r(&now, &parts) == nullptr ||
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+      stamp[0] = '-';
+      stamp[1] = '\0';
+    }
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     std::string line = std::string(stamp) + " " + peer + " \"" + Printable(method) + " " +

@@ -1,11 +1,10 @@
 // qlan-ranking-server: the reference ranking server as a command-line program.
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -46,19 +45,35 @@ constexpr char kUsage[] =
 
 std::mutex g_outputMutex;
 
-void WriteLine(int fd, std::string_view text) {
-  std::string line(text);
-  line += '\n';
+// Whole text or nothing more: a closed or full output stream drops the rest of the text
+// and must not stop the server.
+void WriteText(int fd, std::string_view text) {
   std::lock_guard<std::mutex> lock(g_outputMutex);
   std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(fd, line.data() + done, line.size() - done);
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;
     }
     done += static_cast<std::size_t>(n);
   }
+}
+
+void WriteLine(int fd, std::string_view text) {
+  std::string line(text);
+  line += '\n';
+  WriteText(fd, line);
+}
+
+// An error message on standard error, with the usage text when asked; the exit code 2.
+int Refuse(std::string_view message, bool withUsage = false) {
+  std::string text = "qlan-ranking-server: ";
+  text.append(message);
+  text += '\n';
+  if (withUsage) text += kUsage;
+  WriteText(2, text);
+  return 2;
 }
 
 bool ParseInt(const char* text, long low, long high, int* out) {
@@ -92,28 +107,24 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
     const char* v = nullptr;
     int seconds = 0;
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      WriteText(1, kUsage);
       return 1;
     } else if (arg == "--quiet") {
       a->quiet = true;
     } else if (!value(&v)) {
-      std::fprintf(stderr, "qlan-ranking-server: unknown option or missing value: %s\n%s", argv[i],
-                   kUsage);
-      return 2;
+      return Refuse(std::string("unknown option or missing value: ") + argv[i], true);
     } else if (arg == "--port") {
-      if (!ParseInt(v, 0, 65535, &a->port))
-        return std::fprintf(stderr, "qlan-ranking-server: bad port: %s\n", v), 2;
+      if (!ParseInt(v, 0, 65535, &a->port)) return Refuse(std::string("bad port: ") + v);
     } else if (arg == "--db") {
       a->db = v;
     } else if (arg == "--bind") {
       a->bind = v;
     } else if (arg == "--threads") {
       if (!ParseInt(v, 1, 1024, &a->server.threads))
-        return std::fprintf(stderr, "qlan-ranking-server: bad thread count: %s\n", v), 2;
+        return Refuse(std::string("bad thread count: ") + v);
     } else if (arg == "--max-queued") {
       int n = 0;
-      if (!ParseInt(v, 0, 1000000, &n))
-        return std::fprintf(stderr, "qlan-ranking-server: bad queue length: %s\n", v), 2;
+      if (!ParseInt(v, 0, 1000000, &n)) return Refuse(std::string("bad queue length: ") + v);
       a->server.maxQueued = static_cast<std::size_t>(n);
     } else if (arg == "--synchronous") {
       if (std::string_view(v) == "full") {
@@ -121,12 +132,11 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       } else if (std::string_view(v) == "normal") {
         a->fullSync = false;
       } else {
-        return std::fprintf(stderr, "qlan-ranking-server: --synchronous takes full or normal\n"), 2;
+        return Refuse("--synchronous takes full or normal");
       }
     } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive" ||
                arg == "--request-timeout") {
-      if (!ParseInt(v, 1, 3600, &seconds))
-        return std::fprintf(stderr, "qlan-ranking-server: bad time: %s\n", v), 2;
+      if (!ParseInt(v, 1, 3600, &seconds)) return Refuse(std::string("bad time: ") + v);
       int& field = arg == "--head-timeout" ? a->server.headTimeoutMs
                    : arg == "--io-timeout" ? a->server.ioTimeoutMs
                    : arg == "--keep-alive" ? a->server.keepAliveMs
@@ -135,13 +145,11 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
     } else if (arg == "--add-replay") {
       a->replays.emplace_back(v);
     } else {
-      std::fprintf(stderr, "qlan-ranking-server: unknown option: %s\n%s", argv[i - 1], kUsage);
-      return 2;
+      return Refuse(std::string("unknown option: ") + argv[i - 1], true);
     }
   }
   if (a->port < 0 || a->db.empty()) {
-    std::fprintf(stderr, "qlan-ranking-server: --port and --db are required\n%s", kUsage);
-    return 2;
+    return Refuse("--port and --db are required", true);
   }
   return 0;
 }
@@ -158,13 +166,17 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // A write to a peer that went away must fail with EPIPE, not end the server.
+  if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0 ||
+      std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+    WriteLine(2, "qlan-ranking-server: cannot set up signal handling");
+    return 1;
+  }
 
   EntryStore store;
   std::string error;
   if (!store.Open(args.db, args.fullSync, &error)) {
-    std::fprintf(stderr, "qlan-ranking-server: %s: %s\n", args.db.c_str(), error.c_str());
+    WriteLine(2, "qlan-ranking-server: " + args.db + ": " + error);
     return 1;
   }
   RankingService service(store);
@@ -176,8 +188,8 @@ int main(int argc, char** argv) {
     const int status =
         !in.is_open() ? 404 : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
     if (status != 0) {
-      std::fprintf(stderr, "qlan-ranking-server: %s: not stored (status %d)\n", path.c_str(),
-                   status);
+      WriteLine(2, "qlan-ranking-server: " + path + ": not stored (status " +
+                       std::to_string(status) + ")");
       return 1;
     }
     WriteLine(
@@ -188,8 +200,8 @@ int main(int argc, char** argv) {
   RankingHttpServer server(service, args.server);
   const int port = server.Bind(args.bind, args.port);
   if (port <= 0) {
-    std::fprintf(stderr, "qlan-ranking-server: cannot listen on %s:%d\n", args.bind.c_str(),
-                 args.port);
+    WriteLine(
+        2, "qlan-ranking-server: cannot listen on " + args.bind + ":" + std::to_string(args.port));
     return 1;
   }
   WriteLine(1, "qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
@@ -197,7 +209,7 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> done{false};
   std::thread signalWaiter([&] {
-    const timespec slice{0, 200 * 1000 * 1000};
+    const timespec slice{0, 200'000'000};  // 200 ms
     while (!done.load()) {
       const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
       if (sig == SIGINT || sig == SIGTERM) {

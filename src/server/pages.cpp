@@ -68,7 +68,7 @@ std::string TimeLabel(std::uint32_t ticks) {
 }
 
 std::string JapanDateText(std::int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds + 9 * 3600);
+  const std::time_t t = static_cast<std::time_t>(seconds + std::int64_t{9} * 3600);
   std::tm parts{};
   if (gmtime_r(&t, &parts) == nullptr) return "-";
   char text[64];

@@ -57,11 +57,9 @@ bool ParseLength(std::string_view s, std::uint64_t* value) noexcept {
   return true;
 }
 
-}  // namespace
-
-HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
+// Where the request starts: past the empty lines a client may send before it.
+std::size_t SkipEmptyLines(std::string_view received) noexcept {
   std::size_t start = 0;
-  // Skip leading empty lines.
   for (;;) {
     if (start < received.size() && received[start] == '\n') {
       ++start;
@@ -69,14 +67,21 @@ HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
                received[start + 1] == '\n') {
       start += 2;
     } else {
-      break;
+      return start;
     }
-    if (start > kMaxHeadBytes) return HeadScan::kTooLarge;
+    if (start > kMaxHeadBytes) return start;
   }
+}
+
+}  // namespace
+
+HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
+  const std::size_t start = SkipEmptyLines(received);
+  if (start > kMaxHeadBytes) return HeadScan::kTooLarge;
   // The head ends at a LF that follows a LF, with an optional CR between.
-  const std::size_t limit = received.size() < kMaxHeadBytes ? received.size() : kMaxHeadBytes;
-  for (std::size_t i = start; i < limit; ++i) {
-    if (received[i] != '\n') continue;
+  const std::string_view window = received.substr(0, kMaxHeadBytes);
+  for (std::size_t i = window.find('\n', start); i != std::string_view::npos;
+       i = window.find('\n', i + 1)) {
     std::size_t j = i + 1;
     if (j < received.size() && received[j] == '\r') ++j;
     if (j < received.size() && received[j] == '\n') {
@@ -128,9 +133,7 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
     if (target.empty() || target.front() == '?') origin.push_back('/');
     origin.append(target);
     out->target = std::move(origin);
-  } else if (!target.empty() && target.front() == '/') {
-    out->target.assign(target);
-  } else if (target == "*" && method == "OPTIONS") {
+  } else if ((!target.empty() && target.front() == '/') || (target == "*" && method == "OPTIONS")) {
     out->target.assign(target);
   } else {
     return 400;

@@ -25,6 +25,25 @@ using test::BodyOf;
 using test::Exchange;
 using test::StatusOf;
 
+// Closes its socket however the test leaves the scope, a failed ASSERT included.
+class SocketHolder {
+ public:
+  explicit SocketHolder(int fd) noexcept : fd_(fd) {}
+  ~SocketHolder() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SocketHolder(const SocketHolder&) = delete;
+  SocketHolder& operator=(const SocketHolder&) = delete;
+  int get() const noexcept { return fd_; }
+  void Close() noexcept {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
 ServerOptions FastOptions() {
   ServerOptions o;
   o.threads = 4;
@@ -125,7 +144,8 @@ TEST_F(HttpServerTest, GivesUpOnSilentStalledOrTricklingClientsInTime) {
   EXPECT_LT(Clock::now() - start, milliseconds(3000));
 
   // A byte every 200 ms keeps the progress time from running out, but not the request's.
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  SocketHolder socketHolder(socket(AF_INET, SOCK_STREAM, 0));
+  const int fd = socketHolder.get();
   ASSERT_GE(fd, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -140,7 +160,7 @@ TEST_F(HttpServerTest, GivesUpOnSilentStalledOrTricklingClientsInTime) {
     char b;
     cut = send(fd, "x", 1, MSG_NOSIGNAL) != 1 || recv(fd, &b, 1, MSG_DONTWAIT) >= 0;
   }
-  close(fd);
+  socketHolder.Close();
   EXPECT_TRUE(cut);
   EXPECT_LT(Clock::now() - start, milliseconds(4000));
   EXPECT_EQ(test::StoredCount(server_.store()), 0u);

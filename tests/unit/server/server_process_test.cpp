@@ -2,12 +2,12 @@
 // its refusal of bad options, and no acknowledged entry lost when it is killed outright.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <string>
 #include <thread>
@@ -15,8 +15,6 @@
 
 #include "support/temp_env.h"
 #include "unit/server/support/server_harness.h"
-
-extern char** environ;
 
 namespace qlan::server {
 namespace {
@@ -35,6 +33,7 @@ class ServerProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;

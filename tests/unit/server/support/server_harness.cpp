@@ -26,14 +26,14 @@ RunningServer::RunningServer(const std::string& dbPath, server::ServerOptions op
     log_.emplace_back(line);
   };
   http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
-  const int port = http_->Bind("127.0.0.1", 0);
-  if (port <= 0) return;
+  const int bound = http_->Bind("127.0.0.1", 0);
+  if (bound <= 0) return;
   thread_ = std::thread([this] { http_->listen_after_bind(); });
   // listen_after_bind marks the server running only once its loop starts.
   for (int i = 0; i < 500 && !http_->is_running(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  port_ = port;
+  port_ = bound;
 }
 
 RunningServer::~RunningServer() { Stop(); }
