@@ -78,6 +78,7 @@ TEST(EnsureSubfolder, WritesIntoTheParentBufferAndRefusesAFile) {
   test::WriteAll(root.Join("plain"), {1});
   EXPECT_EQ(EnsureSubfolder(root.path().c_str(), "plain", nullptr), -1);
   EXPECT_EQ(EnsureSubfolder(root.Join("none").c_str(), "deeper", nullptr), -1);
+  EXPECT_EQ(EnsureSubfolder(root.path().c_str(), std::string(300, 'n').c_str(), path), -1);
 }
 
 TEST(FileLayer, CodesOfOpenReadWriteAndClose) {

@@ -99,6 +99,12 @@ TEST(Settings, FailedSaveLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(ReadAll(path), old);
 }
 
+TEST(Settings, PathWithNoRoomForTheTemporaryNameFailsTheSave) {
+  Settings s{};
+  ResetSettings(s);
+  EXPECT_EQ(SaveSettings(std::string(257, 'a').c_str(), s), -1);
+}
+
 TEST(Settings, UnterminatedAddressIsCutAt127Bytes) {
   Settings s{};
   ResetSettings(s);
