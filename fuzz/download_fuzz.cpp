@@ -18,14 +18,6 @@ namespace {
 
 constexpr std::string_view kOldTable = "the table from before";
 
-std::string PosixPath(const char* path) {
-  std::string p(path);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
-  return p;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -35,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string target = [] {
     char path[qlan::kPathSize];
     QLAN_FUZZ_CHECK(qlan::GetHighScoreFilePath(path, sizeof path) == 0);
-    return PosixPath(path);
+    return qlan::fuzz::PosixPath(path);
   }();
   QLAN_FUZZ_CHECK(qlan::fuzz::WriteWholeFile(
       target, reinterpret_cast<const unsigned char*>(kOldTable.data()), kOldTable.size()));

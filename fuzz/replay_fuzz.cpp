@@ -33,14 +33,6 @@ int ExpectedCode(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
-std::string PosixPath(const char* path) {
-  std::string p(path);
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
-  return p;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -57,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int route = code == 0 ? static_cast<int>(summary.route) : 710;
   char path[qlan::kPathSize];
   QLAN_FUZZ_CHECK(qlan::GetReplayPath(route, path, sizeof path) == 0);
-  const std::string file = PosixPath(path);
+  const std::string file = qlan::fuzz::PosixPath(path);
   QLAN_FUZZ_CHECK(qlan::fuzz::WriteWholeFile(file, data, size));
   const int fileCode = qlan::ReadReplaySummary(route);
   if (code == qlan::kReplayWrongRoute) {

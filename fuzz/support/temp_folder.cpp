@@ -68,4 +68,12 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string PosixPath(const char* path) {
+  std::string p(path);
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+  }
+  return p;
+}
+
 }  // namespace qlan::fuzz

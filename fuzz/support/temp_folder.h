@@ -17,4 +17,7 @@ bool ReadWholeFile(const std::string& path, std::string* out);
 
 bool FileExists(const std::string& path);
 
+// A path of the program's own form (backslashes) as the POSIX layer opens it.
+std::string PosixPath(const char* path);
+
 }  // namespace qlan::fuzz

@@ -61,6 +61,4 @@ std::string_view TrimBlanks(std::string_view text) noexcept {
   return text;
 }
 
-std::string DecimalText(long long value) { return std::to_string(value); }
-
 }  // namespace qlan

@@ -30,7 +30,4 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept;
 // Without the blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text) noexcept;
 
-// printf-free formatting of a signed number.
-std::string DecimalText(long long value);
-
 }  // namespace qlan

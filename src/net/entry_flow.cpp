@@ -88,7 +88,7 @@ void showBrowserError(WindowSystem& window, int code) {
     text += reason;
   } else {
     text += "エラー ";
-    text += DecimalText(code);
+    text += std::to_string(code);
   }
   window.ShowMessage(text, kEntryCaption, kMbOk | kMbIconHand);
 }

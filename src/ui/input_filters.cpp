@@ -68,7 +68,7 @@ FieldRepair CheckPortValue(std::u16string_view text) noexcept {
   const long long value = ReadDecimal(std::string_view(narrow, n));
   if (value >= 0 && value <= kPortMaximum) return repair;
   // "0" or "65535": short enough for any string's inline storage.
-  const std::string clamped = DecimalText(std::clamp(value, 0LL, kPortMaximum));
+  const std::string clamped = std::to_string(std::clamp(value, 0LL, kPortMaximum));
   repair.changed = true;
   for (const char c : clamped) repair.units[repair.length++] = static_cast<char16_t>(c);
   repair.caret = std::min(kPortTypingLimit, repair.length);
