@@ -14,6 +14,7 @@
 #include "app/text.h"
 #include "records/record_list.h"
 #include "records/replay.h"
+#include "ui/records_flow.h"
 #include "ui/resource.h"
 #include "ui/window_system.h"
 

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QLAN_FUZZ_CHECK(head.complete && reply.substr(0, 5) == "HTTP/");
     QLAN_FUZZ_CHECK(reply.substr(head.bodyStart, stored.size()) == stored);
     QLAN_FUZZ_CHECK(stored.size() == reply.size() - head.bodyStart || head.lengthLine);
-    QLAN_FUZZ_CHECK(stored.size() <= static_cast<std::size_t>(qlan::kMaxUnframedBody) ||
+    QLAN_FUZZ_CHECK(stored.size() <= static_cast<std::size_t>(qlan::kDefaultContentLength) ||
                     head.lengthLine);
   }
   // A plain reply without a length: the body ends at the close; a reset cuts it.
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t body = reply.size() - head.bodyStart;
     if (script.resetAtEnd) {
       QLAN_FUZZ_CHECK(result == qlan::kConnectionCut);
-    } else if (body <= static_cast<std::size_t>(qlan::kMaxUnframedBody)) {
+    } else if (body <= static_cast<std::size_t>(qlan::kDefaultContentLength)) {
       QLAN_FUZZ_CHECK(result == 0 && stored == reply.substr(head.bodyStart));
     }
   }

@@ -29,7 +29,7 @@ int ExpectedCode(const std::uint8_t* data, std::size_t size) {
       WordAt(data, 56)) {
     return qlan::kReplayBadChecksum;
   }
-  if (route < 710 || route > 749) return qlan::kReplayWrongRoute;
+  if (route < 710 || route > 749) return qlan::kReplayUnusable;
   return 0;
 }
 
@@ -52,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string file = qlan::fuzz::PosixPath(path);
   QLAN_FUZZ_CHECK(qlan::fuzz::WriteWholeFile(file, data, size));
   const int fileCode = qlan::ReadReplaySummary(route);
-  if (code == qlan::kReplayWrongRoute) {
+  if (code == qlan::kReplayUnusable) {
     // A well-formed file whose route field is outside the range names another route.
-    QLAN_FUZZ_CHECK(fileCode == qlan::kReplayWrongRoute);
+    QLAN_FUZZ_CHECK(fileCode == qlan::kReplayUnusable);
   } else {
     QLAN_FUZZ_CHECK(fileCode == code);
   }

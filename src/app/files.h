@@ -18,6 +18,9 @@ inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorPathNotFound = 3;
 inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorSharingViolation = 32;
+inline constexpr int kErrorTooManyOpenFiles = 4;
+inline constexpr int kErrorGeneralFailure = 31;
+inline constexpr int kErrorDiskFull = 112;
 
 // Paths are UTF-8 with backslash separators on every platform.
 FileHandle FileOpen(const char* path, std::uint16_t mode) noexcept;

@@ -44,12 +44,12 @@ int CodeFromErrno(int error, const std::string& path) {
     case EROFS:
       return kErrorAccessDenied;
     case ENOSPC:
-      return 112;  // ERROR_DISK_FULL
+      return kErrorDiskFull;
     case EMFILE:
     case ENFILE:
-      return 4;  // ERROR_TOO_MANY_OPEN_FILES
+      return kErrorTooManyOpenFiles;
     default:
-      return 31;  // ERROR_GEN_FAILURE
+      return kErrorGeneralFailure;
   }
 }
 

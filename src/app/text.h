@@ -21,13 +21,22 @@ bool AppendText(char* out, std::size_t size, std::string_view piece) noexcept;
 std::size_t BoundedLength(const char* field, std::size_t size) noexcept;
 
 // Decimal value as the dialog and the HTTP layer read numbers: leading white space, an
-// optional sign, digits up to the first non-digit; no digits give 0. Saturates instead of
-// overflowing.
-long long ReadDecimal(std::string_view text) noexcept;
+// optional sign, digits up to the first non-digit; no digits give 0 (and *hadDigits, when
+// asked for, false). Saturates instead of overflowing.
+long long ReadDecimal(std::string_view text, bool* hadDigits = nullptr) noexcept;
 
 // ASCII letter case ignored, as HTTP and form headers compare names.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept;
 // Without the blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text) noexcept;
+
+// Bytes from outside (a settings file the game wrote, a server's status line) as UTF-8 for
+// the screen: as they are when they are valid UTF-8, else read as code page 932, the game's,
+// with U+FFFD for each byte that starts no character there.
+std::string ShowableText(std::string_view bytes);
+
+// Code page 932 to UTF-8, all or nothing: false when some byte sequence is no character of
+// the code page. The platform's own converter, one file per platform.
+bool DecodeCodePage932(std::string_view bytes, std::string& out);
 
 }  // namespace qlan

@@ -120,22 +120,4 @@ bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept
   return source.read(buffer.get(), 1) == 0;
 }
 
-std::int32_t encodeBase64(ByteSource& source, QString& out) noexcept {
-  out.clear();
-  const std::int64_t size = source.size();
-  const std::int64_t length = Base64TextLength(size);
-  if (size < 0 || length > QString::kMaxLength || !out.assign("")) return -1;
-  char* const text = out.appendSpace(static_cast<std::int32_t>(length));
-  if (text == nullptr || !encodeBase64Into(source, size, text)) {
-    out.clear();
-    return -1;
-  }
-  return static_cast<std::int32_t>(length);
-}
-
-std::int32_t encodeFileBase64(FileHandle file, QString& out) noexcept {
-  FileSource source(file);
-  return encodeBase64(source, out);
-}
-
 }  // namespace qlan

@@ -1,11 +1,9 @@
-// Base64 text of a replay file, in 64-character lines joined by a bare LF, written into a
-// QString for the upload.
+// Base64 text of a replay file, in 64-character lines joined by a bare LF, written straight
+// into the upload's form body.
 #pragma once
 #include <cstdint>
 
 #include "app/byte_source.h"
-#include "app/files.h"
-#include "net/qstring.h"
 
 namespace qlan {
 
@@ -32,13 +30,5 @@ constexpr std::int64_t Base64TextLength(std::int64_t size) noexcept {
 // Base64TextLength(size) bytes. False when a read fails or the source holds more or fewer
 // bytes than size, or memory for the read buffer runs out.
 bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept;
-
-// Encodes everything the source holds into out. The length of the text (0 for nothing),
-// or -1, with out left empty, when a read fails, the source does not hold the size it
-// announced, the text would not fit a QString, or memory runs out.
-std::int32_t encodeBase64(ByteSource& source, QString& out) noexcept;
-
-// The same for a file freshly opened for reading.
-std::int32_t encodeFileBase64(FileHandle file, QString& out) noexcept;
 
 }  // namespace qlan

@@ -1,26 +1,19 @@
-// The high-score download and its dialog flow.
+// The high-score download.
 #include "net/download.h"
 
 #include <algorithm>
 
 #include "app/files.h"
 #include "app/filesystem.h"
-#include "app/settings.h"
 #include "app/text.h"
 #include "net/ranking.h"
 #include "records/highscore.h"
-#include "ui/window_system.h"
 
 namespace qlan {
 namespace {
 
-constexpr char kQuestion[] =
-    "インターネットに接続し最新のハイスコア記録を取得します。\n"
-    "ダウンロードが成功すると、現在のデータは上書きされ消滅します。\nよろしいですか？";
-constexpr char kDoneMessage[] = "ダウンロードが完了しました。";
 // The body lands here first; it replaces qlanb.ee only when complete.
 constexpr char kPartialSuffix[] = ".part";
-constexpr std::size_t kMessageSize = 2048;
 
 // The status line of the last download, kept for the HTTP error message.
 char g_downloadStatusLine[kLineBufferSize];
@@ -66,7 +59,7 @@ int RunExchange(FileHandle file, const char* userAgent, const char* proxyAddress
     const int n = connection.receive(block, kLineBufferSize);
     if (n < 0) return kConnectionCut;
     if (n == 0) return 0;
-    if (n > kMaxUnframedBody - total) return kBadResponse;
+    if (n > kDefaultContentLength - total) return kBadResponse;
     if (!WriteBlock(file, block, n)) return kHighScoreFileFailed;
     total += n;
   }
@@ -75,10 +68,6 @@ int RunExchange(FileHandle file, const char* userAgent, const char* proxyAddress
 }  // namespace
 
 const char* downloadStatusLine() noexcept { return g_downloadStatusLine; }
-
-int downloadHighScores(const char* userAgent, const char* proxyAddress, int proxyPort) noexcept {
-  return downloadHighScores(userAgent, proxyAddress, proxyPort, Timeouts{});
-}
 
 int downloadHighScores(const char* userAgent, const char* proxyAddress, int proxyPort,
                        const Timeouts& timeouts) noexcept {
@@ -103,63 +92,6 @@ int downloadHighScores(const char* userAgent, const char* proxyAddress, int prox
   if (result == 0 && ReplaceFileAtomically(partial, target) != 0) result = kHighScoreFileFailed;
   if (result != 0) DeleteFileAt(partial);
   return result;
-}
-
-std::string DownloadErrorMessage(int result, bool throughProxy, const char* statusLine) {
-  switch (result) {
-    case kNameNotFound:
-      return throughProxy ? "プロキシサーバが見つかりません。" : "サーバが見つかりません。";
-    case kConnectFailed:
-      return throughProxy ? "プロキシサーバへの接続に失敗しました。"
-                          : "サーバへの接続に失敗しました。";
-    case kBadResponse:
-      return "サーバが不正なレスポンスを返しました。";
-    case kNothingReceived:
-      return "何もダウンロードできませんでした。";
-    case kHttpError: {
-      // The status line is shown as data, bounded like the message buffer it goes into.
-      char text[kMessageSize] = {};
-      CopyText(text, sizeof text, "HTTPエラーです。\n");
-      const char* line = statusLine != nullptr ? statusLine : "";
-      const std::size_t room = sizeof text - 1 - BoundedLength(text, sizeof text);
-      AppendText(text, sizeof text, std::string_view(line, BoundedLength(line, room)));
-      return text;
-    }
-    case kHighScoreFileFailed:
-      return "ハイスコアファイルの保存に失敗しました。";
-    case kBadProxy:
-      return "プロキシの指定が間違っています。";
-    case kSendFailed:
-      return "ダウンロードリクエストを送信できません。";
-    case kConnectionCut:
-      return "サーバが接続を遮断しました。";
-    default:
-      return std::string();
-  }
-}
-
-int runDownload(WindowSystem& window, DownloadFunction download) {
-  if (download == nullptr)
-    download = [](const char* u, const char* a, int p) { return downloadHighScores(u, a, p); };
-  const bool throughProxy = (g_settings.flags & kFlagUseProxy) != 0;
-  ProxyChoice choice;
-  if (!CheckProxySettings(window, kDownloadCaption, &choice)) return -1;
-  if (window.ShowMessage(kQuestion, kDownloadCaption,
-                         kMbOkCancel | kMbIconExclamation | kMbSetForeground) == kIdCancel) {
-    return 0;
-  }
-  int result = 0;
-  {
-    WaitCursor wait(window);
-    result = download(UserAgent, choice.proxyAddress, choice.proxyPort);
-  }
-  const std::string error = DownloadErrorMessage(result, throughProxy, downloadStatusLine());
-  if (!error.empty()) {
-    window.ShowMessage(error, kDownloadCaption, kMbIconHand);
-    return -1;
-  }
-  window.ShowMessage(kDoneMessage, kDownloadCaption, kMbIconInformation);
-  return 0;
 }
 
 }  // namespace qlan

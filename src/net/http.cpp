@@ -6,58 +6,36 @@
 #include "app/settings.h"
 #include "app/text.h"
 #include "net/ranking.h"
-#include "ui/window_system.h"
 
 namespace qlan {
 namespace {
-
-constexpr char kNoProxyAddressMessage[] =
-    "プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。";
-constexpr char kBadProxyPortMessage[] =
-    "プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。";
 
 // The proxy address of the flow in progress, always terminated even when the stored field
 // is not (the settings file may hold 128 bytes without a zero).
 char g_proxyAddressText[sizeof Settings{}.proxyAddress];
 
-// True when text starts with a decimal number as ReadDecimal reads it (white space, a
-// sign, then at least one digit).
-bool HasDigits(std::string_view text) noexcept {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  return i < text.size() && text[i] >= '0' && text[i] <= '9';
-}
-
 }  // namespace
 
-bool CheckProxySettings(WindowSystem& window, std::string_view caption, ProxyChoice* choice) {
-  ProxyChoice none;
+ProxyCheck ChooseProxy(ProxyChoice* choice) noexcept {
   if ((g_settings.flags & kFlagUseProxy) == 0) {
-    if (choice != nullptr) *choice = none;
-    return true;
+    if (choice != nullptr) *choice = ProxyChoice{};
+    return ProxyCheck::kUsable;
   }
   ProxyAddressText(g_settings, g_proxyAddressText);
-  if (g_proxyAddressText[0] == '\0') {
-    window.ShowMessage(kNoProxyAddressMessage, caption, kMbIconHand);
-    return false;
-  }
+  if (g_proxyAddressText[0] == '\0') return ProxyCheck::kNoAddress;
   const auto port = static_cast<std::uint32_t>(g_settings.proxyPort);
-  if (port == 0 || port > 65535) {
-    window.ShowMessage(kBadProxyPortMessage, caption, kMbIconHand);
-    return false;
-  }
+  if (port == 0 || port > kHighestPort) return ProxyCheck::kBadPort;
   if (choice != nullptr) {
     choice->proxyAddress = g_proxyAddressText;
     choice->proxyPort = static_cast<int>(port);
   }
-  return true;
+  return ProxyCheck::kUsable;
 }
 
 int openExchange(TcpConnection& connection, const char* proxyAddress, int proxyPort) noexcept {
   int resolved = 0;
   if (proxyAddress != nullptr) {
-    if (proxyPort < 1 || proxyPort > 65535) return kBadProxy;
+    if (proxyPort < 1 || proxyPort > kHighestPort) return kBadProxy;
     resolved = connection.resolve(proxyAddress, proxyPort);
   } else {
     resolved = connection.resolve(RankingHost, kRankingPort);
@@ -108,7 +86,7 @@ void sendRequestHead(RequestSender& sender, std::string_view method, std::string
 int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* contentLength,
                      bool* lengthGiven) noexcept {
   if (lengthGiven != nullptr) *lengthGiven = false;
-  if (statusLine == nullptr || contentLength == nullptr) return kBadResponse;
+  if (statusLine == nullptr) return kBadResponse;
   const int got = connection.receiveLine('\n', statusLine, kLineBufferSize);
   if (got == 0) return kNothingReceived;
   if (got < 0) return kConnectionCut;
@@ -125,16 +103,16 @@ int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* 
   while ((n = connection.receiveLine('\n', header, sizeof header)) > 0) {
     const std::string_view line(header, static_cast<std::size_t>(n));
     constexpr std::string_view kLengthName = "Content-Length:";
-    if (line.substr(0, kLengthName.size()) == kLengthName) {
-      const std::string_view value = line.substr(kLengthName.size());
-      const long long parsed = ReadDecimal(value);
+    if (contentLength != nullptr && line.substr(0, kLengthName.size()) == kLengthName) {
+      bool digits = false;
+      const long long parsed = ReadDecimal(line.substr(kLengthName.size()), &digits);
       // A length that is no number or does not fit the count cannot frame a body.
-      if (!HasDigits(value) || parsed < 0 || parsed > INT32_MAX) return kBadResponse;
+      if (!digits || parsed < 0 || parsed > INT32_MAX) return kBadResponse;
       length = static_cast<std::int32_t>(parsed);
       given = true;
     }
     if (n < 4) {
-      *contentLength = length;
+      if (contentLength != nullptr) *contentLength = length;
       if (lengthGiven != nullptr) *lengthGiven = given;
       return 0;
     }

@@ -1,5 +1,5 @@
-// The HTTP/1.1 subset both online operations speak: proxy check, peer choice, request
-// head, send rule and response head.
+// The HTTP/1.1 subset both online operations speak: proxy choice, peer, request head,
+// send rule and response head.
 #pragma once
 #include <cstdint>
 #include <string_view>
@@ -7,8 +7,6 @@
 #include "net/tcp_connection.h"
 
 namespace qlan {
-
-class WindowSystem;
 
 inline constexpr int kNameNotFound = -128;
 inline constexpr int kConnectFailed = -129;
@@ -20,8 +18,11 @@ inline constexpr int kBadProxy = -134;
 inline constexpr int kSendFailed = -135;
 inline constexpr int kConnectionCut = -136;
 
+// The length a response without a Content-Length line is taken to have, which is also the
+// most the download takes from one; the upload form states it as its size limit.
 inline constexpr std::int32_t kDefaultContentLength = 1048576;
 inline constexpr int kLineBufferSize = 1024;
+inline constexpr int kHighestPort = 65535;
 
 // The peer of an exchange: proxyAddress null means straight to RankingHost on port 80.
 struct ProxyChoice {
@@ -29,10 +30,12 @@ struct ProxyChoice {
   int proxyPort = 0;
 };
 
-// Checks the live settings' proxy fields with the flow's caption. False after showing
-// its message (the flow stops); otherwise *choice is what the exchange gets (its address
-// points to a terminated copy that lasts until the next check).
-bool CheckProxySettings(WindowSystem& window, std::string_view caption, ProxyChoice* choice);
+enum class ProxyCheck { kUsable, kNoAddress, kBadPort };
+
+// Judges the live settings' proxy fields. When usable, *choice is what the exchange gets
+// (no proxy without the flag; the address points to a terminated copy that lasts until the
+// next call).
+ProxyCheck ChooseProxy(ProxyChoice* choice) noexcept;
 
 // 0, kBadProxy, kNameNotFound or kConnectFailed.
 int openExchange(TcpConnection& connection, const char* proxyAddress, int proxyPort) noexcept;
@@ -59,9 +62,10 @@ void sendRequestHead(RequestSender& sender, std::string_view method, std::string
                      std::string_view eol) noexcept;
 
 // Reads the status line into statusLine (kLineBufferSize bytes) and the header block.
-// 0 with *contentLength set (kDefaultContentLength when the head had no Content-Length
-// line; *lengthGiven, when asked for, tells which), or kNothingReceived, kConnectionCut,
-// kBadResponse, kHttpError; a negative or out-of-range Content-Length is kBadResponse.
+// 0, or kNothingReceived, kConnectionCut, kBadResponse, kHttpError. With contentLength,
+// *contentLength is set (kDefaultContentLength when the head had no Content-Length line;
+// *lengthGiven, when asked for, tells which) and a length that is no number, negative or
+// out of range is kBadResponse; without it, length lines are not looked at.
 int readResponseHead(TcpConnection& connection, char* statusLine, std::int32_t* contentLength,
                      bool* lengthGiven = nullptr) noexcept;
 

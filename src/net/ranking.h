@@ -1,5 +1,7 @@
 // Where the ranking server is, and how the tool names itself to it.
 #pragma once
+#include <string>
+#include <string_view>
 
 namespace qlan {
 
@@ -11,5 +13,9 @@ inline constexpr int kRankingPort = 80;
 inline constexpr char kScorePath[] = "/sw/qlan/score.dat";
 inline constexpr char kEntryPostPath[] = "/sw/qlan/hsentry/0/";
 inline constexpr char kEntryPagePath[] = "/sw/qlan/hsentry/1/";
+
+// The entry page of an identifier: "http://" + RankingHost + kEntryPagePath +
+// "?UNIQUE_ID=" + the identifier, each byte outside A-Z a-z 0-9 - . _ ~ written as %XX.
+std::string EntryPageUrl(std::string_view identifier);
 
 }  // namespace qlan

@@ -3,11 +3,11 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "app/text.h"
 #include "net/ranking.h"
 #include "records/replay.h"
-#include "ui/window_system.h"
 
 namespace qlan {
 
@@ -29,10 +29,20 @@ constexpr auto kFormHeadLength = static_cast<std::int32_t>(sizeof kFormHead - 1)
 constexpr auto kFormTailLength = static_cast<std::int32_t>(sizeof kFormTail - 1);
 static_assert(kFormHeadLength + kFormTailLength == kFormFixedLength);
 
+// The size limit the form states is the HTTP layer's default length.
+constexpr bool FormStatesLimit() noexcept {
+  constexpr std::string_view kField = "name=\"MAX_FILE_SIZE\"\n\n";
+  const std::string_view head(kFormHead);
+  std::int64_t value = 0;
+  for (std::size_t i = head.find(kField) + kField.size(); head[i] != '\n'; ++i) {
+    value = value * 10 + (head[i] - '0');
+  }
+  return value == kDefaultContentLength;
+}
+static_assert(FormStatesLimit());
+
 constexpr char kMarker[] = "**ID:";
 constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
-
-char g_entryStatusLine[kLineBufferSize];
 
 }  // namespace
 
@@ -98,8 +108,9 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
   if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return nullptr;
   body.clear();  // 4 MB that waiting for the reply does not need
 
-  std::int32_t contentLength = 0;
-  if (readResponseHead(connection, g_entryStatusLine, &contentLength) != 0) return nullptr;
+  // Only the status counts: whatever a length line says, the marker line is looked for.
+  char statusLine[kLineBufferSize];
+  if (readResponseHead(connection, statusLine, nullptr) != 0) return nullptr;
   const int found = ScanForEntryId(
       [&connection](char* line, int lineSize) noexcept {
         return connection.receiveLine('\n', line, lineSize);
@@ -118,7 +129,7 @@ EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxy
 EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,
                              int proxyPort) noexcept {
   ScopedFile file(FileOpen(path, kFileRead));
-  if (FileError() != 0 || !file.valid()) return nullptr;
+  if (FileError() != 0) return nullptr;
   return postReplay(file.get(), userAgent, proxyAddress, proxyPort);
 }
 
@@ -127,13 +138,6 @@ EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddr
   char path[kPathSize];
   if (GetReplayPath(route, path, sizeof path) != 0) return nullptr;
   return uploadReplayFile(path, userAgent, proxyAddress, proxyPort);
-}
-
-EntryResult runEntry(WindowSystem& window, int route) {
-  ProxyChoice choice;
-  if (!CheckProxySettings(window, kEntryCaption, &choice)) return nullptr;
-  WaitCursor wait(window);
-  return uploadRecord(route, UserAgent, choice.proxyAddress, choice.proxyPort);
 }
 
 }  // namespace qlan

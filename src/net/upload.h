@@ -6,12 +6,9 @@
 #include "app/files.h"
 #include "net/base64.h"
 #include "net/http.h"
+#include "net/qstring.h"
 
 namespace qlan {
-
-class WindowSystem;
-
-inline constexpr char kEntryCaption[] = "エントリー";
 
 // Longest Base64 text (line feeds included) the server takes: a replay of 3,097,332 bytes.
 inline constexpr std::int32_t kMaxEntryTextLength = 4194304;
@@ -26,8 +23,6 @@ inline const EntryResult kEntryTooLarge = reinterpret_cast<EntryResult>(std::int
 // The last identifier (during an upload: the last reply line read).
 extern char g_entryId[kLineBufferSize];
 
-// Proxy check (its message shown here), wait cursor, then uploadRecord with UserAgent.
-EntryResult runEntry(WindowSystem& window, int route);
 EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddress,
                          int proxyPort) noexcept;
 EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,

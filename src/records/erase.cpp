@@ -8,7 +8,6 @@
 #include "app/filesystem.h"
 #include "app/text.h"
 #include "records/highscore.h"
-#include "records/record_list.h"
 #include "records/replay.h"
 
 namespace qlan {
@@ -44,21 +43,13 @@ int EraseReplays(const char* folder) noexcept {
   return result;
 }
 
-void RunEraseSequence(WindowSystem& window) {
-  constexpr unsigned kQuestion = kMbOkCancel | kMbIconExclamation | kMbSetForeground;
-  if (window.ShowMessage(kEraseFirstQuestion, kEraseCaption, kQuestion) == kIdOk &&
-      window.ShowMessage(kEraseSecondQuestion, kEraseCaption, kQuestion) == kIdOk) {
-    char folder[kPathSize];
-    int result = 0;
-    if (GetReplayFolder(folder, sizeof folder) == 0) result = EraseReplays(folder);
-    if (result == 0) {
-      ResetHighScoreTable();
-      result = SaveHighScoreFiles();
-    }
-    window.ShowMessage(result == 0 ? kEraseDone : kEraseFailed, kEraseCaption,
-                       kMbOk | kMbIconInformation);
+int EraseAllRecords() noexcept {
+  char folder[kPathSize];
+  if (GetReplayFolder(folder, sizeof folder) == 0) {
+    if (const int result = EraseReplays(folder); result != 0) return result;
   }
-  RebuildRecordList(window);
+  ResetHighScoreTable();
+  return SaveHighScoreFiles();
 }
 
 }  // namespace qlan

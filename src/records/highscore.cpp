@@ -5,6 +5,7 @@
 
 #include "app/paths.h"
 #include "app/text.h"
+#include "records/replay.h"
 
 namespace qlan {
 
@@ -13,6 +14,11 @@ HighScoreTable g_highScoreTable{};
 namespace {
 
 Scrambler g_scrambler;
+
+// The table's leading word, and where a route's block keeps the time of its best entry.
+constexpr std::size_t kTableLeadSize = 4;
+constexpr std::size_t kBestTimeOffset = 8;
+constexpr std::uint32_t kNoTime = 0xFFFFFFFFu;
 
 void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
@@ -48,8 +54,10 @@ void Scrambler::Scramble(const unsigned char* in, std::size_t n, unsigned char* 
 
 void ResetHighScoreTable() noexcept {
   g_highScoreTable.fill(0);
-  for (std::size_t k = 0; k < 40; ++k) {
-    PutLittleEndian(g_highScoreTable.data() + 4 + kHighScoreBlockSize * k + 8, 0xFFFFFFFFu);
+  for (std::size_t k = 0; k < kRouteCount; ++k) {
+    PutLittleEndian(
+        g_highScoreTable.data() + kTableLeadSize + kHighScoreBlockSize * k + kBestTimeOffset,
+        kNoTime);
   }
 }
 
@@ -80,7 +88,6 @@ std::int16_t SaveHighScoreFile(const unsigned char* table, const char* fileName)
   ScopedFile file(FileOpen(path, kFileWrite));
   const std::int16_t openError = FileError();
   if (openError != 0) return openError;
-  if (!file.valid()) return -1;
 
   g_scrambler = Scrambler{};
   std::int32_t length = static_cast<std::int32_t>(kHighScoreTableSize);

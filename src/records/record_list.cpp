@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include "ui/resource.h"
-
 namespace qlan {
 
 RecordList g_recordList{};
@@ -63,23 +61,13 @@ const char* FormatTime(std::uint32_t ticks) noexcept {
   return out;
 }
 
-void RebuildRecordList(WindowSystem& window) {
+void ScanRecords() noexcept {
   g_recordList.count = 0;
   for (int i = 0; i < kRouteCount; ++i) {
     if (ReadReplaySummary(kFirstRoute + i) != 0) continue;
     g_recordList.entries[g_recordList.count++] =
         RecordEntry{i, LastReplayTime(), LastReplayDistance()};
   }
-
-  window.ClearList(IDC_RECORD_LIST);
-  for (int k = 0; k < g_recordList.count; ++k) {
-    const RecordEntry& entry = g_recordList.entries[k];
-    char line[64];
-    (void)std::snprintf(line, sizeof line, "R %d:  %s %s", kFirstRoute + entry.routeIndex,
-                        FormatDistance(entry.distance), FormatTime(entry.time));
-    window.AddListLine(IDC_RECORD_LIST, line);
-  }
-  if (g_recordList.count > 0) window.SetListSelection(IDC_RECORD_LIST, 0);
 }
 
 }  // namespace qlan

@@ -1,10 +1,9 @@
-// The record list of the dialog: one line per route with a valid replay, and the short
+// The records the dialog lists, one per route with a valid replay, and the short
 // fixed-width labels for a run's distance and time.
 #pragma once
 #include <cstdint>
 
 #include "records/replay.h"
-#include "ui/window_system.h"
 
 namespace qlan {
 
@@ -22,8 +21,8 @@ struct RecordList {
 
 extern RecordList g_recordList;
 
-// Rescans the 40 routes and refills the dialog's record list, selecting the first line.
-void RebuildRecordList(WindowSystem& window);
+// Rescans the 40 routes into g_recordList, in route order.
+void ScanRecords() noexcept;
 
 // Seven characters for every distance in metres; the text stays valid until the next call.
 const char* FormatDistance(std::uint32_t metres) noexcept;

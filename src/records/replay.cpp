@@ -95,24 +95,24 @@ int ParseReplay(ByteSource& source, ReplayHeader& header,
 }  // namespace
 
 int GetReplayFolder(char* out, std::size_t outSize) noexcept {
-  if (out == nullptr || outSize == 0) return kReplayNoFolder;
+  if (out == nullptr || outSize == 0) return kReplayUnusable;
   std::memset(out, 0, outSize);
   char path[kPathSize] = {};
-  if (GetUserDataPath(kVendorFolder, "", path) != 0) return kReplayNoFolder;
+  if (GetUserDataPath(kVendorFolder, "", path) != 0) return kReplayUnusable;
   const std::size_t withSeparator = BoundedLength(path, sizeof path);
   if (withSeparator > 0) path[withSeparator - 1] = '\0';
-  if (EnsureSubfolder(path, kReplayFolderName, path) != 0) return kReplayNoFolder;
+  if (EnsureSubfolder(path, kReplayFolderName, path) != 0) return kReplayUnusable;
   // A path cut short would name another folder: refuse instead.
   const std::size_t length = BoundedLength(path, sizeof path);
-  if (length >= outSize) return kReplayNoFolder;
+  if (length >= outSize) return kReplayUnusable;
   std::memcpy(out, path, length);
   return 0;
 }
 
 int GetReplayPath(int route, char* out, std::size_t outSize) noexcept {
-  if (out == nullptr || outSize == 0) return kReplayNoFolder;
+  if (out == nullptr || outSize == 0) return kReplayUnusable;
   out[0] = '\0';
-  if (route < kFirstRoute || route >= kFirstRoute + kRouteCount) return kReplayNoFolder;
+  if (route < kFirstRoute || route >= kFirstRoute + kRouteCount) return kReplayUnusable;
   char folder[kPathSize];
   const int result = GetReplayFolder(folder, sizeof folder);
   if (result != 0) return result;
@@ -121,7 +121,7 @@ int GetReplayPath(int route, char* out, std::size_t outSize) noexcept {
   char path[kPathSize];
   if (!CopyText(path, sizeof path, folder) || !AppendText(path, sizeof path, name) ||
       !CopyText(out, outSize, path)) {
-    return kReplayNoFolder;
+    return kReplayUnusable;
   }
   return 0;
 }
@@ -134,13 +134,12 @@ int ReadReplaySummary(int route) noexcept {
   ScopedFile file(FileOpen(path, kFileRead));
   const int openError = FileError();
   if (openError != 0) return openError;
-  if (!file.valid()) return kReplayNoFolder;
 
   FileSource source(file.get());
   const int result = ParseReplay(source, g_replayHeader, g_replayPayload);
   file.reset();
   if (result == 0 && g_replayHeader.route != static_cast<std::uint32_t>(route)) {
-    return kReplayWrongRoute;
+    return kReplayUnusable;
   }
   return result;
 }
@@ -157,7 +156,7 @@ int ValidateReplayBytes(const unsigned char* data, std::size_t size, ReplaySumma
   int result = ParseReplay(source, header, payload);
   if (result == 0 && (header.route < static_cast<std::uint32_t>(kFirstRoute) ||
                       header.route >= static_cast<std::uint32_t>(kFirstRoute + kRouteCount))) {
-    result = kReplayWrongRoute;
+    result = kReplayUnusable;
   }
   if (out != nullptr)
     *out = ReplaySummary{header.route, header.time, header.distance, header.flags};

@@ -14,8 +14,8 @@ inline constexpr char kReplayFolderName[] = "qlan_rep";
 inline constexpr std::size_t kReplayHeaderSize = 64;
 
 // Result codes of a replay read besides 0 and the operating system's positive codes.
-inline constexpr int kReplayNoFolder = -1;  // also: a valid file holding another route
-inline constexpr int kReplayWrongRoute = -1;
+// No replay folder or path, or a valid file that holds another route.
+inline constexpr int kReplayUnusable = -1;
 inline constexpr int kReplayShortPayload = -2;
 inline constexpr int kReplayBadMagic = -4;
 inline constexpr int kReplayBadChecksum = -8;

@@ -7,6 +7,7 @@
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/text.h"
+#include "ui/messages.h"
 
 namespace qlan {
 
@@ -15,14 +16,13 @@ int RunApplication(WindowSystem& window, const std::function<int()>& runDialog) 
   char settingsPath[kPathSize] = {};
   const bool havePath = GetUserDataPath(kVendorFolder, kSettingsFileName, settingsPath) == 0;
   if (!havePath) {
-    window.ShowMessage("設定ファイルを作成できません。\n設定を変更しても反映はされません。",
-                       kAppCaption, kMbOk | kMbIconHand, false);
+    window.ShowMessage(text::kNoSettingsFolder, text::kAppCaption, kMbOk | kMbIconHand, false);
   } else {
     const std::int16_t loaded = LoadSettings(settingsPath, g_settings);
     // A missing file is the first start, not a fault.
     if (loaded != 0 && loaded != kErrorFileNotFound) {
-      window.ShowMessage("設定ファイルを読み込めません。\n標準の設定を使用します。", kAppCaption,
-                         kMbOk | kMbIconInformation, false);
+      window.ShowMessage(text::kSettingsUnreadable, text::kAppCaption, kMbOk | kMbIconInformation,
+                         false);
     }
   }
   std::memcpy(&g_settingsSnapshot, &g_settings, sizeof g_settings);
@@ -30,8 +30,7 @@ int RunApplication(WindowSystem& window, const std::function<int()>& runDialog) 
   if (runDialog() != 1 || !havePath) return 0;
   if (std::memcmp(&g_settings, &g_settingsSnapshot, sizeof g_settings) == 0) return 0;
   if (SaveSettings(settingsPath, g_settings) != 0) {
-    window.ShowMessage("設定ファイルの保存に失敗しました。\n設定は元に戻ります。", kAppCaption,
-                       kMbOk | kMbIconHand, false);
+    window.ShowMessage(text::kSaveFailed, text::kAppCaption, kMbOk | kMbIconHand, false);
     return -1;
   }
   return 0;

@@ -6,8 +6,6 @@
 
 namespace qlan {
 
-inline constexpr char kAppCaption[] = "Quillaneツール";
-
 // runDialog runs the modal dialog and returns 1 (OK), 0 (Cancel, close) or -1 (it could
 // not be created). Returns the process exit code: 0, or -1 when the final save failed.
 int RunApplication(WindowSystem& window, const std::function<int()>& runDialog);

@@ -7,10 +7,9 @@
 
 #include "app/settings.h"
 #include "app/text.h"
-#include "net/download.h"
-#include "net/entry_flow.h"
-#include "records/erase.h"
-#include "records/record_list.h"
+#include "ui/input_filters.h"
+#include "ui/online_flow.h"
+#include "ui/records_flow.h"
 #include "ui/resource.h"
 
 namespace qlan {
@@ -27,8 +26,10 @@ void SetFlag(std::uint32_t mask, bool on) noexcept {
 }  // namespace
 
 void ConfigDialog::Initialize() {
-  char address[128];
-  window_.SetItemText(IDE_PROXY_ADDRESS, ProxyAddressText(g_settings, address));
+  char address[sizeof g_settings.proxyAddress];
+  shownAddress_ = ShowableText(ProxyAddressText(g_settings, address));
+  addressEdited_ = false;
+  window_.SetItemText(IDE_PROXY_ADDRESS, shownAddress_);
   window_.SetItemText(IDE_PROXY_PORT,
                       std::to_string(static_cast<std::uint32_t>(g_settings.proxyPort)));
   // The fields report a programmatic change like a typed one; read them back the same way
@@ -41,9 +42,9 @@ void ConfigDialog::Initialize() {
 
 std::optional<int> ConfigDialog::OnCommand(int id) {
   switch (id) {
-    case 1:  // OK
+    case kIdOk:
       return 1;
-    case 2:  // Cancel
+    case kIdCancel:
       return 0;
     case IDC_FULL_SCREEN:
     case IDC_WINDOW_640:
@@ -70,6 +71,8 @@ std::optional<int> ConfigDialog::OnCommand(int id) {
     case IDE_PROXY_ADDRESS: {
       // Only the new text and its terminator go over the field; older bytes behind it stay.
       const std::string text = window_.GetItemText(IDE_PROXY_ADDRESS);
+      if (!addressEdited_ && text == shownAddress_) break;
+      addressEdited_ = true;  // from now on the field is what is stored
       const std::size_t n = std::min<std::size_t>(text.size(), sizeof g_settings.proxyAddress - 1);
       std::memcpy(g_settings.proxyAddress, text.data(), n);
       g_settings.proxyAddress[n] = '\0';
@@ -78,7 +81,7 @@ std::optional<int> ConfigDialog::OnCommand(int id) {
     case IDE_PROXY_PORT: {
       const std::string text = window_.GetItemText(IDE_PROXY_PORT);
       g_settings.proxyPort =
-          static_cast<std::int32_t>(ReadDecimal(std::string_view(text).substr(0, 7)));
+          static_cast<std::int32_t>(ReadDecimal(std::string_view(text).substr(0, kPortReadLimit)));
       break;
     }
     case IDC_DOWNLOAD:

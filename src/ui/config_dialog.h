@@ -2,6 +2,7 @@
 // record and starts the three flows.
 #pragma once
 #include <optional>
+#include <string>
 
 #include "ui/window_system.h"
 
@@ -22,6 +23,10 @@ class ConfigDialog {
 
  private:
   WindowSystem& window_;
+  // The stored address as the field was given it: while the field still shows this, the
+  // stored bytes stay as they are (they may not be UTF-8).
+  std::string shownAddress_;
+  bool addressEdited_ = false;
 };
 
 }  // namespace qlan

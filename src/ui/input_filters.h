@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "net/http.h"
+
 namespace qlan {
 
 // The characters a proxy host name or dotted address may contain.
@@ -20,7 +22,7 @@ inline constexpr std::size_t kAddressPasteLimit = 127;
 inline constexpr std::size_t kPortTypingLimit = 5;
 // The port's value is read from at most this many characters, as the dialog reads it.
 inline constexpr std::size_t kPortReadLimit = 7;
-inline constexpr long long kPortMaximum = 65535;
+inline constexpr long long kPortMaximum = kHighestPort;
 
 // 0x20 and above except 0x7F. Backspace and the control codes of the clipboard shortcuts
 // are not printable and always reach the field.

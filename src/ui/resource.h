@@ -18,8 +18,6 @@
 #define IDC_ERASE 1021
 #define IDC_SWAP_BUTTONS 1022
 
-#define IDI_APP 1
-
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

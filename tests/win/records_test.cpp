@@ -12,6 +12,7 @@
 #include "records/replay.h"
 #include "support/fake_window.h"
 #include "support/temp_env.h"
+#include "ui/records_flow.h"
 #include "ui/resource.h"
 
 namespace qlan {

@@ -1,6 +1,7 @@
 // Base64 text of files: known answers in the 64-character line layout, sizes across read
 // chunks and at the entry limit decoded back, and failed or changing reads.
 #include "net/base64.h"
+#include "net/upload.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,23 @@ Bytes Noise(std::size_t n) {
     v = static_cast<std::uint8_t>(x >> 24);
   }
   return b;
+}
+
+// The Base64 text as the upload writes it into its form body; -1 when none was built.
+std::int32_t encodeBase64(ByteSource& source, QString& out) {
+  QString body;
+  out.clear();
+  if (!BuildEntryBody(source, body)) return -1;
+  const std::string form = body.text();
+  const std::size_t start = form.find("base64\n\n") + 8;
+  const std::size_t n = static_cast<std::size_t>(body.length() - kFormFixedLength);
+  if (!out.setBytes(form.data() + start, static_cast<std::int32_t>(n))) return -1;
+  return static_cast<std::int32_t>(n);
+}
+
+std::int32_t encodeFileBase64(FileHandle file, QString& out) {
+  FileSource source(file);
+  return encodeBase64(source, out);
 }
 
 // Encodes the bytes as a file into a string that held a longer text before: only the new

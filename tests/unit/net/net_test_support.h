@@ -1,8 +1,6 @@
 // What the network tests share: short limits, the live settings kept apart per test, the
-// proxy fields, replay bytes in memory, byte patterns and the check of a message box.
+// proxy fields, replay bytes in memory and byte patterns.
 #pragma once
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -27,27 +25,20 @@ inline constexpr Timeouts kTestTimeouts{2000, 2000};
 inline long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
 inline Bytes Counting(std::size_t n) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i);
   return b;
 }
-
 inline std::string Pattern(std::size_t n) {
   std::string s(n, '\0');
   for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7) % 26);
   return s;
 }
-
 inline std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
-// Built by appending: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
+// Built by inserting: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
 inline std::string ReplayName(int route) {
-  std::string name = "r";
-  name += std::to_string(route);
-  name += ".replay";
-  return name;
+  return std::to_string(route).insert(0, "r") + ".replay";
 }
 
 // Default settings for the test, the previous ones back afterwards.
@@ -60,10 +51,11 @@ class SettingsGuard {
   Settings saved_;
 };
 
-inline void UseProxy(const char* address, std::int32_t port) {
+inline void UseProxy(const std::string& address, std::int32_t port) {
   g_settings.flags |= kFlagUseProxy;
   std::memset(g_settings.proxyAddress, 0, sizeof g_settings.proxyAddress);
-  std::memcpy(g_settings.proxyAddress, address, std::strlen(address));
+  std::memcpy(g_settings.proxyAddress, address.data(),
+              std::min(address.size(), sizeof g_settings.proxyAddress));
   g_settings.proxyPort = port;
 }
 
@@ -89,14 +81,5 @@ class FakeReplay : public ByteSource {
   bool failAtEnd_;
   std::size_t at_ = 0;
 };
-
-// A message box as shown: text, caption and style, always owned by the dialog.
-inline void ExpectMessage(const ShownMessage& m, const std::string& text, const char* caption,
-                          unsigned style) {
-  EXPECT_EQ(m.text, text);
-  EXPECT_EQ(m.caption, caption);
-  EXPECT_EQ(m.style, style);
-  EXPECT_TRUE(m.owned);
-}
 
 }  // namespace qlan::test

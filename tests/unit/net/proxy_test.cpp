@@ -15,12 +15,12 @@
 #include <string>
 #include <thread>
 
-#include "net/download.h"
 #include "net/ranking.h"
 #include "net_test_support.h"
 #include "support/fake_window.h"
 #include "support/loopback_peer.h"
 #include "support/temp_env.h"
+#include "ui/online_flow.h"
 
 namespace qlan {
 namespace {

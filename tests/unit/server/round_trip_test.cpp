@@ -7,7 +7,6 @@
 
 #include "app/text.h"
 #include "net/download.h"
-#include "net/entry_flow.h"
 #include "net/ranking.h"
 #include "net/upload.h"
 #include "records/replay.h"

@@ -1,0 +1,33 @@
+# Fails when a source file includes a header of a layer above its own:
+# app <- records, net <- ui (and the entry point); the server sits beside ui, above net.
+# Run as: cmake -DSRC=<src folder> -P check_layers.cmake
+cmake_minimum_required(VERSION 3.20)
+set(allowed_app app)
+set(allowed_records app records)
+set(allowed_net app records net)
+set(allowed_ui app records net ui)
+set(allowed_server app records net server)
+
+set(failures "")
+foreach(module app records net ui server)
+  file(GLOB files ${SRC}/${module}/*.h ${SRC}/${module}/*.cpp)
+  foreach(f IN LISTS files)
+    # One list element per line: the characters that would split or join elements go first.
+    file(READ ${f} content)
+    string(REGEX REPLACE "[][;\\]" "_" content "${content}")
+    string(REPLACE "\n" ";" lines "${content}")
+    set(number 0)
+    foreach(line IN LISTS lines)
+      math(EXPR number "${number} + 1")
+      if(line MATCHES "^[ \t]*#[ \t]*include[ \t]*\"([a-z_]+)/")
+        if(NOT CMAKE_MATCH_1 IN_LIST allowed_${module})
+          file(RELATIVE_PATH shown ${SRC}/.. ${f})
+          string(APPEND failures "${shown}:${number}: ${module}/ may not include ${CMAKE_MATCH_1}/\n")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  message(FATAL_ERROR "Includes against the layers:\n${failures}")
+endif()
