@@ -63,9 +63,11 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
     test::FakeReplay replay(Bytes{0}, 1, false);
     QString body;
     ASSERT_TRUE(BuildEntryBody(replay, body));
-    TcpConnection c;
-    ASSERT_EQ(openExchange(c, "127.0.0.1", peer.port()), 0);
-    EXPECT_TRUE(sendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
+    {
+      TcpConnection c;
+      ASSERT_EQ(openExchange(c, "127.0.0.1", peer.port()), 0);
+      EXPECT_TRUE(sendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
+    }
     ASSERT_TRUE(peer.WaitClosed(5000));
     EXPECT_EQ(peer.Request(), Request(false, userAgent, "235", "AA=="));
   }
