@@ -42,7 +42,6 @@ void SetPeer(const PeerScript& script) noexcept {
 }
 
 int OpenSockets() noexcept { return g_open; }
-std::size_t ReplyLeft() noexcept { return g_script.replySize - g_replyAt; }
 
 }  // namespace fuzz
 

@@ -26,7 +26,5 @@ void SetPeer(const PeerScript& script) noexcept;
 
 // Sockets opened and not yet closed.
 int OpenSockets() noexcept;
-// Bytes of the reply not handed out yet.
-std::size_t ReplyLeft() noexcept;
 
 }  // namespace qlan::fuzz
