@@ -1,15 +1,16 @@
-// The records found in the replay folder, and every row of both label tables.
+// The records found in the replay folder, every row of both label tables, and erasing all
+// records: which files go, and the high scores emptied only when every replay went.
 #include "records/record_list.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-
+#include "records/erase.h"
 #include "replay_bytes.h"
-#include "support/temp_env.h"
 
 namespace qlan {
 namespace {
+
+using test::Exists;
 
 TEST(ScanRecords, ValidReplaysInRouteOrderAndAllFortyFit) {
   test::UserDataFixture user;
@@ -17,7 +18,6 @@ TEST(ScanRecords, ValidReplaysInRouteOrderAndAllFortyFit) {
     test::PlaceReplay(user, "replays/good/r" + std::to_string(route) + ".replay", route);
   }
   // Rejected files and a folder with a replay's name are no records.
-  test::PlaceReplay(user, "replays/bad/lowercase-magic-r710.replay", 711);
   test::PlaceReplay(user, "replays/bad/route713-as-r712.replay", 716);
   test::PlaceReplay(user, "replays/bad/short-header-r710.replay", 720);
   test::MakeFolder(user.ReplayPath("r740.replay"));
@@ -25,9 +25,10 @@ TEST(ScanRecords, ValidReplaysInRouteOrderAndAllFortyFit) {
   ASSERT_EQ(g_recordList.count, 3);
   const RecordEntry expected[] = {{0, 7384, 45678}, {2, 0, 0}, {35, 300000, 3456789}};
   for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(g_recordList.entries[k].routeIndex, expected[k].routeIndex);
-    EXPECT_EQ(g_recordList.entries[k].time, expected[k].time);
-    EXPECT_EQ(g_recordList.entries[k].distance, expected[k].distance);
+    const RecordEntry& e = g_recordList.entries[k];
+    EXPECT_TRUE(e.routeIndex == expected[k].routeIndex && e.time == expected[k].time &&
+                e.distance == expected[k].distance)
+        << k;
   }
   test::UserDataFixture full;
   test::MakeFolder(full.ReplayPath());
@@ -44,23 +45,66 @@ TEST(Labels, EveryRowAtItsBoundariesEachInItsOwnBuffer) {
   const struct {
     std::uint32_t value;
     const char *distance, *time;
-  } rows[] = {{0, "     0m", " 0'00.00"},          {1, "     1m", " 0'00.01"},
-              {5, "     5m", " 0'00.08"},          {59, "    59m", " 0'00.98"},
-              {999, "   999m", " 0'16.65"},        {1000, " 1,000m", " 0'16.66"},
-              {99999, "99,999m", "27'46.65"},      {100000, "100.0km", "27'46.66"},
-              {215999, "215.9km", "59'59.98"},     {216000, "216.0km", " 1:00'00"},
-              {999999, "999.9km", " 4:37'46"},     {1000000, "1,000km", " 4:37'46"},
-              {9999999, "9,999km", "46:17'46"},    {10000000, "10000km", "46:17'46"},
-              {20735999, "20735km", "95:59'59"},   {20736000, "20736km", " 4d 0:00"},
-              {99999999, "99999km", "19d 6:57"},   {100000000, "  100Mm", "19d 6:57"},
-              {518399999, "  518Mm", "99d23:59"},  {518400000, "  518Mm", " 100d 0h"},
-              {4294967295u, " 4294Mm", " 828d12h"}};
+  } rows[] = {// clang-format off
+      {0, "     0m", " 0'00.00"}, {1, "     1m", " 0'00.01"}, {5, "     5m", " 0'00.08"},
+      {59, "    59m", " 0'00.98"}, {999, "   999m", " 0'16.65"}, {1000, " 1,000m", " 0'16.66"},
+      {99999, "99,999m", "27'46.65"}, {100000, "100.0km", "27'46.66"},
+      {215999, "215.9km", "59'59.98"}, {216000, "216.0km", " 1:00'00"},
+      {999999, "999.9km", " 4:37'46"}, {1000000, "1,000km", " 4:37'46"},
+      {9999999, "9,999km", "46:17'46"}, {10000000, "10000km", "46:17'46"},
+      {20735999, "20735km", "95:59'59"}, {20736000, "20736km", " 4d 0:00"},
+      {99999999, "99999km", "19d 6:57"}, {100000000, "  100Mm", "19d 6:57"},
+      {518399999, "  518Mm", "99d23:59"}, {518400000, "  518Mm", " 100d 0h"},
+      {4294967295u, " 4294Mm", " 828d12h"}};
+  // clang-format on
   for (const auto& row : rows) {
     const char* distance = FormatDistance(row.value);
     const char* time = FormatTime(row.value);
     EXPECT_STREQ(distance, row.distance) << row.value;
     EXPECT_STREQ(time, row.time) << row.value;
   }
+}
+
+TEST(EraseReplays, DeletesEveryReplayFileAndNothingElse) {
+  test::TempFolder dir;
+  for (const char* name : {"r710.replay", "UPPER.REPLAY", "notes.replay.txt", "replay"})
+    test::WriteAll(dir.Join(name), {1});
+  test::MakeFolder(dir.Join("x.replay"));
+  const std::string inner = dir.Join("x.replay") + test::Separator() + "inner.replay";
+  test::WriteAll(inner, {1});
+  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
+  EXPECT_FALSE(Exists(dir.Join("r710.replay")) || Exists(dir.Join("UPPER.REPLAY")));
+  EXPECT_TRUE(Exists(dir.Join("notes.replay.txt")) && Exists(dir.Join("replay")) && Exists(inner));
+  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);  // nothing (more) to delete
+  EXPECT_EQ(EraseReplays(dir.Join("missing").c_str()), kEraseSearchFailed);
+}
+
+TEST(EraseAllRecords, HighScoresAreEmptiedOnlyWhenEveryReplayWent) {
+  test::UserDataFixture user;
+  const auto empty = test::ReadAll(test::TestDataPath("highscore/empty-table.ee"));
+  const std::vector<std::uint8_t> old(64, 0xB0);
+  const auto scores = [&] {
+    return test::ReadAll(user.VendorPath("qlanb.ee")) == test::ReadAll(user.VendorPath("qlanc.ee"));
+  };
+  test::PlaceReplay(user, "replays/good/r710.replay", 710);
+  test::PlaceReplay(user, "replays/good/r712.replay", 712);
+  for (const char* name : {"qlanb.ee", "qlanc.ee"}) test::WriteAll(user.VendorPath(name), old);
+  test::SetReadOnly(user.ReplayPath("r712.replay"), true);
+  EXPECT_EQ(EraseAllRecords(), kEraseDeleteFailed);
+  EXPECT_FALSE(Exists(user.ReplayPath("r710.replay")));
+  EXPECT_TRUE(scores() && test::ReadAll(user.VendorPath("qlanb.ee")) == old);
+  test::SetReadOnly(user.ReplayPath("r712.replay"), false);
+  test::SetReadOnly(user.VendorPath("qlanb.ee"), true);  // the first file fails: no second
+  EXPECT_NE(EraseAllRecords(), 0);
+  EXPECT_EQ(test::ReadAll(user.VendorPath("qlanc.ee")), old);
+  test::SetReadOnly(user.VendorPath("qlanb.ee"), false);
+  EXPECT_EQ(EraseAllRecords(), 0);
+  EXPECT_TRUE(scores() && test::ReadAll(user.VendorPath("qlanb.ee")) == empty);
+  test::UserDataFixture other;  // a file where the replay folder belongs: the scores still go
+  test::MakeFolder(other.VendorPath());
+  test::WriteAll(other.ReplayPath(), {'x'});
+  EXPECT_EQ(EraseAllRecords(), 0);
+  EXPECT_EQ(test::ReadAll(other.VendorPath("qlanb.ee")), empty);
 }
 
 }  // namespace

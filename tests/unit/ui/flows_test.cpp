@@ -28,6 +28,7 @@ const std::string kDownloadAsk =
     "インターネットに接続し最新のハイスコア記録を取得します。\n"
     "ダウンロードが成功すると、現在のデータは上書きされ消滅します。\nよろしいですか？";
 const std::string kEntryFailed = "エントリー中にエラーが起きました。";
+const std::string kBrowserHead = "ウェブブラウザを開く際にエラーが起きました。\n・ ";
 
 // The boxes shown, each owned by the dialog under caption, and the cursor back as it was.
 void ExpectShown(const test::FakeWindow& window, const char* caption, const Shown& shown,
@@ -59,6 +60,7 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
     ExpectShown(window, "ダウンロード", {{address.empty() ? kNoAddress : badPort, kMbIconHand}}, 0,
                 address);
   }
+  // clang-format off
   const struct {
     int result;
     const char *direct, *proxied;  // proxied null: as direct; direct null: success
@@ -70,9 +72,8 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
                {-134, "プロキシの指定が間違っています。", nullptr},
                {-135, "ダウンロードリクエストを送信できません。", nullptr},
                {-136, "サーバが接続を遮断しました。", nullptr},
-               {0, nullptr, nullptr},  // results outside the table count as success
-               {-127, nullptr, nullptr},
-               {-137, nullptr, nullptr}};
+               {0, nullptr, nullptr}, {-127, nullptr, nullptr}, {-137, nullptr, nullptr}};
+  // clang-format on
   for (const auto& c : cases) {
     for (const bool proxy : {false, true}) {
       test::UseProxy("proxy.lan", 8080);
@@ -119,27 +120,22 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
   test::SettingsGuard settings;
   test::UserDataFixture user;
   test::MakeFolder(user.ReplayPath());
-  const std::string done =
-      "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタンを押し"
-      "て"
-      "から10秒程度お待ちください。";
-  const std::string notFound =
-      "ウェブブラウザを開く際にエラーが起きました。\n・ ファイルがみつかりません。";
+  // clang-format off
+  const std::string done = "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。"
+                           "OKボタンを押してから10秒程度お待ちください。";
   const struct {
     std::size_t replay;  // bytes of r745.replay
     const char* address;
     int answer;
     Shown after;  // behind the question
     int cursors;
-  } cases[] = {{10, "127.0.0.1", kIdOk, {{done, kInfo}, {notFound, kError}}, 1},
-               {10, "127.0.0.1", kIdCancel, {}, 0},
-               {0, "127.0.0.1", kIdOk, {{kEntryFailed, kError}}, 1},
-               {3097333,
-                "127.0.0.1",
-                kIdOk,
-                {{"ファイルサイズが大きすぎてアップロードできません。", kError}},
-                1},
-               {10, "", kIdOk, {{kNoAddress, kMbIconHand}, {kEntryFailed, kError}}, 0}};
+  } cases[] = {
+      {10, "127.0.0.1", kIdOk, {{done, kInfo}, {kBrowserHead + std::string("ファイルがみつかりません。"), kError}}, 1},
+      {10, "127.0.0.1", kIdCancel, {}, 0},
+      {0, "127.0.0.1", kIdOk, {{kEntryFailed, kError}}, 1},
+      {3097333, "127.0.0.1", kIdOk, {{"ファイルサイズが大きすぎてアップロードできません。", kError}}, 1},
+      {10, "", kIdOk, {{kNoAddress, kMbIconHand}, {kEntryFailed, kError}}, 0}};
+  // clang-format on
   for (const auto& c : cases) {
     LoopbackPeer peer;
     peer.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:a b\r\n").Start();
@@ -153,9 +149,10 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     window.openUrlResult = 2;
     RunEntrySequence(window);
     Shown shown = c.after;
-    shown.insert(shown.begin(), {"インターネットに接続し記録のエントリーを行います。\n走行記録がア"
-                                 "ップロードされ公開されます。\nよろしいですか？",
-                                 kInfo | kMbOkCancel});
+    // clang-format off
+    shown.insert(shown.begin(), {"インターネットに接続し記録のエントリーを行います。\n"
+                                 "走行記録がアップロードされ公開されます。\nよろしいですか？", kInfo | kMbOkCancel});
+    // clang-format on
     ExpectShown(window, "エントリー", shown, c.cursors, std::to_string(c.replay));
     const bool entered = c.after.size() == 2 && c.cursors == 1;
     EXPECT_EQ(window.openedUrls, std::vector<std::string>(entered ? 1 : 0, EntryPageUrl("a b")));
@@ -175,30 +172,21 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
 }
 
 TEST(EntryFlow, EveryBrowserFailureCodeHasItsReasonAndSuccessShowsNothing) {
-  const std::pair<int, const char*> cases[] = {{0, "メモリ不足です。"},
-                                               {2, "ファイルがみつかりません。"},
-                                               {3, "パスがみつかりません。"},
-                                               {5, "ファイルへのアクセスが拒否されました。"},
-                                               {8, "メモリ不足です。"},
-                                               {11, "exeファイルが異常です。"},
-                                               {26, "アクセス共有違反です。"},
-                                               {27, "標準ブラウザの設定がないか、不完全です。"},
-                                               {28, "DDE通信が時間切れで失敗しました。"},
-                                               {29, "DDE通信に失敗しました。"},
-                                               {30, "DDE通信がビジー状態です。"},
-                                               {31, "標準のブラウザが設定されていません。"},
-                                               {32, "必要なDLLファイルがみつかりません。"},
-                                               {1, "エラー 1"},
-                                               {INT_MIN, "エラー -2147483648"},
-                                               {33, nullptr},
-                                               {INT_MAX, nullptr}};
+  // clang-format off
+  const std::pair<int, const char*> cases[] = {
+      {0, "メモリ不足です。"}, {2, "ファイルがみつかりません。"}, {3, "パスがみつかりません。"},
+      {5, "ファイルへのアクセスが拒否されました。"}, {8, "メモリ不足です。"},
+      {11, "exeファイルが異常です。"}, {26, "アクセス共有違反です。"},
+      {27, "標準ブラウザの設定がないか、不完全です。"}, {28, "DDE通信が時間切れで失敗しました。"},
+      {29, "DDE通信に失敗しました。"}, {30, "DDE通信がビジー状態です。"},
+      {31, "標準のブラウザが設定されていません。"}, {32, "必要なDLLファイルがみつかりません。"},
+      {1, "エラー 1"}, {INT_MIN, "エラー -2147483648"}, {33, nullptr}, {INT_MAX, nullptr}};
+  // clang-format on
   for (const auto& [code, reason] : cases) {
     test::FakeWindow window;
     showBrowserError(window, code);
     Shown shown;
-    if (reason)
-      shown.emplace_back(std::string("ウェブブラウザを開く際にエラーが起きました。\n・ ") + reason,
-                         kError);
+    if (reason) shown.emplace_back(kBrowserHead + reason, kError);
     ExpectShown(window, "エントリー", shown, 0, std::to_string(code));
   }
 }
@@ -207,8 +195,8 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
   test::UserDataFixture user;
   test::PlaceReplay(user, "replays/good/r710.replay", 710);
   test::PlaceReplay(user, "replays/good/r745.replay", 745);
-  const std::string first =
-      "この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？";
+  // clang-format off
+  const std::string first = "この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？";
   const std::string second = "いちど消去すると元に戻すことはできません。\n本当によろしいですか？";
   const std::string r745 = "R 745:  3,456km  1:23'20";
   const struct {
@@ -216,10 +204,9 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
     const char* closing;  // null: none
     std::vector<std::string> list;
   } cases[] = {{{kIdCancel}, nullptr, {"R 710:  45,678m  2'03.06", r745}},
-               {{kIdOk, kIdOk},
-                "消去中にエラーが発生しました。\n一部の記録が残った可能性があります。",
-                {r745}},
+               {{kIdOk, kIdOk}, "消去中にエラーが発生しました。\n一部の記録が残った可能性があります。", {r745}},
                {{kIdOk, kIdOk}, "消去が完了しました。", {}}};
+  // clang-format on
   for (const auto& c : cases) {
     const bool locked = c.list.size() == 1;  // the replay that cannot be deleted stays listed
     if (locked) test::SetReadOnly(user.ReplayPath("r745.replay"), true);
