@@ -36,8 +36,12 @@ inline std::string Pattern(std::size_t n) {
   return s;
 }
 inline std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
-// Built by inserting: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
 inline std::string ReplayName(int route) {
+  std::string name = "r";
+  name += std::to_string(route);
+  return name += ".replay";
+}
   return std::to_string(route).insert(0, "r") + ".replay";
 }
 

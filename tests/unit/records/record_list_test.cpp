@@ -1,5 +1,5 @@
-// The records found in the replay folder, every row of both label tables, and erasing all
-// records: which files go, and the high scores emptied only when every replay went.
+// Every row of both label tables, and erasing all records: which files go, and the high
+// scores emptied only when every replay went. (The erase flow's test lists found records.)
 #include "records/record_list.h"
 
 #include <gtest/gtest.h>
@@ -11,35 +11,6 @@ namespace qlan {
 namespace {
 
 using test::Exists;
-
-TEST(ScanRecords, ValidReplaysInRouteOrderAndAllFortyFit) {
-  test::UserDataFixture user;
-  for (int route : {745, 712, 710}) {
-    test::PlaceReplay(user, "replays/good/r" + std::to_string(route) + ".replay", route);
-  }
-  // Rejected files and a folder with a replay's name are no records.
-  test::PlaceReplay(user, "replays/bad/route713-as-r712.replay", 716);
-  test::PlaceReplay(user, "replays/bad/short-header-r710.replay", 720);
-  test::MakeFolder(user.ReplayPath("r740.replay"));
-  ScanRecords();
-  ASSERT_EQ(g_recordList.count, 3);
-  const RecordEntry expected[] = {{0, 7384, 45678}, {2, 0, 0}, {35, 300000, 3456789}};
-  for (int k = 0; k < 3; ++k) {
-    const RecordEntry& e = g_recordList.entries[k];
-    EXPECT_TRUE(e.routeIndex == expected[k].routeIndex && e.time == expected[k].time &&
-                e.distance == expected[k].distance)
-        << k;
-  }
-  test::UserDataFixture full;
-  test::MakeFolder(full.ReplayPath());
-  for (std::uint32_t route = 710; route < 750; ++route) {
-    test::WriteAll(full.ReplayPath(test::ReplayName(route)),
-                   test::HeaderOnlyReplay(4294967295u, 4294967295u, route));
-  }
-  ScanRecords();
-  EXPECT_EQ(g_recordList.count, 40);
-  EXPECT_EQ(g_recordList.entries[39].routeIndex, 39);
-}
 
 TEST(Labels, EveryRowAtItsBoundariesEachInItsOwnBuffer) {
   const struct {
