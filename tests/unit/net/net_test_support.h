@@ -42,8 +42,6 @@ inline std::string ReplayName(int route) {
   name += std::to_string(route);
   return name += ".replay";
 }
-  return std::to_string(route).insert(0, "r") + ".replay";
-}
 
 // Default settings for the test, the previous ones back afterwards.
 class SettingsGuard {
