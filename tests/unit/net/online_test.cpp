@@ -104,6 +104,8 @@ TEST_F(Download, PeerAndFileProblemsLeaveTheFile) {
   test::WriteAll(Target(), {'o', 'l', 'd'});
   EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), kConnectFailed);
   EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080), kNameNotFound);
+  // The highest port is one: whatever answers there, the proxy was not refused.
+  EXPECT_NE(downloadHighScores(UserAgent, "127.0.0.1", 65535, Timeouts{300, 300}), kBadProxy);
   for (const int port : {0, 65536}) {
     EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", port), kBadProxy) << port;
   }

@@ -76,7 +76,7 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
   // clang-format on
   for (const auto& c : cases) {
     for (const bool proxy : {false, true}) {
-      test::UseProxy("proxy.lan", 8080);
+      test::UseProxy("proxy.lan", 65535);  // the highest port is one
       if (!proxy) g_settings.flags &= ~kFlagUseProxy;
       g_fakeResult = c.result;
       g_seen.clear();
@@ -92,7 +92,7 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
       if (cancel) shown.pop_back();
       ExpectShown(window, "ダウンロード", shown, cancel ? 0 : 1, std::to_string(c.result));
       EXPECT_EQ(g_seen, cancel  ? ""
-                        : proxy ? "QuillaneTool/050702 proxy.lan:8080"
+                        : proxy ? "QuillaneTool/050702 proxy.lan:65535"
                                 : "QuillaneTool/050702 -:0");
     }
   }
