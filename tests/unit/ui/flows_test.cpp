@@ -141,10 +141,10 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     peer.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:a b\r\n").Start();
     test::UseProxy(c.address, peer.port());
     test::WriteAll(user.ReplayPath("r745.replay"), test::Bytes(c.replay, 0x61));
-    g_recordList.count = 2;  // routes 712 and 745, the second selected
-    g_recordList.entries[1] = RecordEntry{35, 300, 400};
+    g_recordList.count = 1;  // route 745 on the first line, selected
+    g_recordList.entries[0] = RecordEntry{35, 300, 400};
     test::FakeWindow window;
-    window.SetListSelection(IDC_RECORD_LIST, 1);
+    window.SetListSelection(IDC_RECORD_LIST, 0);
     window.answers = {c.answer};
     window.openUrlResult = 2;
     RunEntrySequence(window);
@@ -158,7 +158,7 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     EXPECT_EQ(window.openedUrls, std::vector<std::string>(entered ? 1 : 0, EntryPageUrl("a b")));
     EXPECT_EQ(peer.Wait(entered ? 5000 : 200), entered);
     // Nothing selected, a line past the records, or no records: not even a question.
-    for (const int selected : {-1, 2}) {
+    for (const int selected : {-1, 1}) {
       window.SetListSelection(IDC_RECORD_LIST, selected);
       RunEntrySequence(window);
     }
