@@ -14,10 +14,6 @@ namespace {
 
 Scrambler g_scrambler;
 
-void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // The per-user folder (-1 when it cannot be had) joined with the file name (-108 when
 // the whole path would reach 260 characters).
 std::int16_t HighScorePath(const char* fileName, char (&path)[kPathSize]) noexcept {
@@ -27,6 +23,10 @@ std::int16_t HighScorePath(const char* fileName, char (&path)[kPathSize]) noexce
 }
 
 }  // namespace
+
+void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
 
 unsigned char ReverseBits(unsigned char byte) noexcept {
   unsigned char out = 0;
