@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace qlan::server {
 namespace {
@@ -32,31 +33,32 @@ TEST(RequestHead, FindsTheEndOfLfAndCrLfHeadsWithinTheLimit) {
     EXPECT_EQ(c.scan == HeadScan::kComplete ? end : 0u, c.end) << c.data;
   }
   NormalizedHead head;
-  EXPECT_EQ(NormalizeRequestHead("\n\r\n\nGET / HTTP/1.1\n\n", 100, &head), 0);
-  EXPECT_EQ(head.head, "GET / HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(NormalizeRequestHead("\n\r\n\nGET / HTTP/1.1\n\n", 100, &head), Outcome::kOk);
+  EXPECT_EQ(head.target, "/");
 }
 
-TEST(RequestHead, RewritesTheToolsLfHeadWithCrLfAndItsOwnContentTypeLine) {
+TEST(RequestHead, ReadsTheToolsLfHeadAndTheLinesTheServerUses) {
   const std::string raw =
       "POST /sw/qlan/hsentry/0/ HTTP/1.1\n"
       "Host: ranking.quillane.example\n"
-      "x-qlan-content-type: forged\n"
+      "x-real-ip: 192.0.2.1\n"
       "Content-Type: multipart/form-data; boundary=------AaXx00\n"
       "Content-Length: 235\n"
       "\n";
   NormalizedHead head;
-  ASSERT_EQ(NormalizeRequestHead(raw, 1000, &head), 0);
-  EXPECT_EQ(head.method, "POST");
-  EXPECT_EQ(head.target, "/sw/qlan/hsentry/0/");
-  EXPECT_FALSE(head.absoluteForm);
-  EXPECT_TRUE(head.hasBody);
-  EXPECT_EQ(head.contentLength, 235u);
-  EXPECT_EQ(head.head,
-            "POST /sw/qlan/hsentry/0/ HTTP/1.1\r\n"
-            "Host: ranking.quillane.example\r\n"
-            "X-Qlan-Content-Type: multipart/form-data; boundary=------AaXx00\r\n"
-            "Content-Length: 235\r\n"
-            "\r\n");
+  ASSERT_EQ(NormalizeRequestHead(raw, 1000, &head), Outcome::kOk);
+  EXPECT_EQ(std::tuple(head.method, head.target, head.absoluteForm, head.hasBody,
+                       head.contentLength, head.contentType, head.realIp, head.keepAlive),
+            std::tuple("POST", "/sw/qlan/hsentry/0/", false, true, 235u,
+                       "multipart/form-data; boundary=------AaXx00", "192.0.2.1", true));
+  // Whether the connection stays open after the reply.
+  for (const auto& [lines, keepAlive] :
+       {std::pair{"GET / HTTP/1.1\nConnection: close\n\n", false},
+        {"GET / HTTP/1.0\n\n", false},
+        {"GET / HTTP/1.0\nConnection: Keep-Alive\n\n", true}}) {
+    ASSERT_EQ(NormalizeRequestHead(lines, 0, &head), Outcome::kOk);
+    EXPECT_EQ(head.keepAlive, keepAlive) << lines;
+  }
 }
 
 TEST(RequestHead, TurnsAbsoluteFormIntoOriginForm) {
@@ -68,19 +70,18 @@ TEST(RequestHead, TurnsAbsoluteFormIntoOriginForm) {
     NormalizedHead head;
     ASSERT_EQ(NormalizeRequestHead(std::string("GET ") + target + " HTTP/1.1\r\nHost: h\r\n\r\n", 0,
                                    &head),
-              0)
+              Outcome::kOk)
         << target;
     EXPECT_TRUE(head.absoluteForm);
     EXPECT_EQ(head.target, origin);
-    EXPECT_EQ(head.head, std::string("GET ") + origin + " HTTP/1.1\r\nHost: h\r\n\r\n");
   }
 }
 
 TEST(RequestHead, AnswersBadHeadsWithTheirStatus) {
   std::string manyLines = "GET / HTTP/1.1\n";
   for (std::size_t i = 0; i <= kMaxHeaderLines; ++i) manyLines += "X-A: 1\n";
-  const std::pair<std::string, int> cases[] = {
-      {"GET / HTTP/1.1\n\n", 0},
+  const std::pair<std::string, int> cases[] = {  // HTTP statuses
+      {"GET / HTTP/1.1\n\n", 200},
       {"GET /\n\n", 400},
       {"GET  / HTTP/1.1\n\n", 400},
       {"GET / HTTP/1.1 \n\n", 400},
@@ -98,18 +99,18 @@ TEST(RequestHead, AnswersBadHeadsWithTheirStatus) {
       {"GET / HTTP/1.1\nX: a\n folded\n\n", 400},
       {"GET / HTTP/1.1\nX: a\x01z\n\n", 400},
       {"POST / HTTP/1.1\n\n", 411},
-      {"POST / HTTP/1.1\nContent-Length: 10\n\n", 0},
+      {"POST / HTTP/1.1\nContent-Length: 10\n\n", 200},
       {"POST / HTTP/1.1\nContent-Length: 11\n\n", 413},
       {"POST / HTTP/1.1\nContent-Length: -1\n\n", 400},
       {"POST / HTTP/1.1\nContent-Length: 1x\n\n", 400},
       {"POST / HTTP/1.1\nContent-Length: 99999999999999999999\n\n", 400},
       {"POST / HTTP/1.1\nContent-Length: 5\nContent-Length: 6\n\n", 400},
-      {"POST / HTTP/1.1\nContent-Length: 5\nContent-Length: 5\n\n", 0},
+      {"POST / HTTP/1.1\nContent-Length: 5\nContent-Length: 5\n\n", 200},
       {"POST / HTTP/1.1\nTransfer-Encoding: chunked\n\n", 501},
   };
   for (const auto& [raw, status] : cases) {
     NormalizedHead head;
-    EXPECT_EQ(NormalizeRequestHead(raw, 10, &head), status) << raw;
+    EXPECT_EQ(HttpStatus(NormalizeRequestHead(raw, 10, &head)), status) << raw;
   }
 }
 
