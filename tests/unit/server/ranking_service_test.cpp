@@ -13,9 +13,7 @@ namespace {
 
 constexpr char kToolType[] = "multipart/form-data; boundary=------AaXx00";
 
-std::string FormFor(const char* known) {
-  return test::ToolFormBody(test::Base64Lines(test::KnownFile(known)));
-}
+std::string FormFor(const char* known) { return test::ToolForm(test::KnownFile(known)); }
 
 class RankingServiceTest : public ::testing::Test {
  protected:
@@ -76,7 +74,8 @@ TEST_F(RankingServiceTest, RanksByTimeWithinTheRouteAndTakesTheSameBytesAsTheSam
   ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
   ASSERT_EQ(service_.AddReplay(replay, 2, &first), Outcome::kOk);
   // A faster run on another route does not change this route's ranks.
-  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 3, &other), Outcome::kOk);
+  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 3, &other),
+            Outcome::kOk);
   EXPECT_EQ(std::get<1>(Find(first.id)), 1u);
   EXPECT_EQ(std::get<1>(Find(second.id)), 2u);
   EXPECT_EQ(std::get<2>(Find(second.id)), 2u);
@@ -89,6 +88,7 @@ TEST_F(RankingServiceTest, RanksByTimeWithinTheRouteAndTakesTheSameBytesAsTheSam
 TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
   const std::string good = test::Base64Lines(test::KnownFile("replays/good/r710.replay"));
   const std::string part = "--------AaXx00\nContent-Disposition: form-data; name=";
+  const std::string end = "\n--------AaXx00--";
   const struct {
     std::string type;
     std::string body;
@@ -96,15 +96,13 @@ TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
   } cases[] = {
       {"text/plain", FormFor("replays/good/r710.replay"), Outcome::kBadForm},
       {kToolType, part + "\"frep\"\n\nQUJD\n", Outcome::kBadForm},
-      {kToolType, test::ToolFormBody("QUJD!!!!"), Outcome::kBadBase64},
-      {kToolType, test::ToolFormBody("QUJ"), Outcome::kBadBase64},
-      {kToolType, part + "\"other\"\n\n" + good + "\n--------AaXx00--", Outcome::kNoReplay},
-      {kToolType,
-       part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--",
+      {kToolType, part + "\"frep\"\n\nQUJD!!!!" + end, Outcome::kBadBase64},
+      {kToolType, part + "\"frep\"\n\nQUJ" + end, Outcome::kBadBase64},
+      {kToolType, part + "\"other\"\n\n" + good + end, Outcome::kNoReplay},
+      {kToolType, part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + end,
        Outcome::kRepeatedReplay},
-      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--",
-       Outcome::kBadForm},
-      {kToolType, test::ToolFormBody(""), Outcome::kInvalidReplay},
+      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + end, Outcome::kBadForm},
+      {kToolType, part + "\"frep\"\n\n" + end, Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/huge-length-r710.replay"), Outcome::kInvalidReplay},
       {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge},
@@ -128,18 +126,12 @@ TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
   EXPECT_EQ(entry.route, 748u);
 }
 
-TEST(EntryIds, AreSixteenUrlSafeCharactersAndDiffer) {
+TEST(Pages, HaveUrlSafeIdentifiersEscapedTextAndOneTextPerOutcome) {
   std::string a;
   std::string b;
-  ASSERT_TRUE(NewEntryId(&a));
-  ASSERT_TRUE(NewEntryId(&b));
-  EXPECT_TRUE(IsEntryIdShape(a)) << a;
-  EXPECT_NE(a, b);
-  EXPECT_FALSE(IsEntryIdShape("abc+/abcabcabcab"));
-  EXPECT_FALSE(IsEntryIdShape("abcabcabcabcabc"));
-}
+  EXPECT_TRUE(NewEntryId(&a) && NewEntryId(&b) && IsEntryIdShape(a) && a != b) << a << " " << b;
+  EXPECT_FALSE(IsEntryIdShape("abc+/abcabcabcab") || IsEntryIdShape("abcabcabcabcabc"));
 
-TEST(Pages, EscapeMarkupInText) {
   EXPECT_EQ(EscapeHtml("<a href=\"x\">'&'</a>"),
             "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
   // Every outcome has its status and its own text on its page.

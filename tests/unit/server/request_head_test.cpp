@@ -37,50 +37,45 @@ TEST(RequestHead, FindsTheEndOfLfAndCrLfHeadsWithinTheLimit) {
   EXPECT_EQ(head.target, "/");
 }
 
-TEST(RequestHead, ReadsTheToolsLfHeadAndTheLinesTheServerUses) {
-  const std::string raw =
-      "POST /sw/qlan/hsentry/0/ HTTP/1.1\n"
-      "Host: ranking.quillane.example\n"
-      "x-real-ip: 192.0.2.1\n"
-      "Content-Type: multipart/form-data; boundary=------AaXx00\n"
-      "Content-Length: 235\n"
-      "\n";
+TEST(RequestHead, ReadsTargetsInBothFormsAndTheLinesTheServerUses) {
   NormalizedHead head;
-  ASSERT_EQ(NormalizeRequestHead(raw, 1000, &head), Outcome::kOk);
+  ASSERT_EQ(
+      NormalizeRequestHead("POST /sw/qlan/hsentry/0/ HTTP/1.1\nHost: ranking.quillane.example\n"
+                           "x-real-ip: 192.0.2.1\nContent-Type: multipart/form-data; "
+                           "boundary=------AaXx00\nContent-Length: 235\n\n",
+                           1000, &head),
+      Outcome::kOk);
   EXPECT_EQ(std::tuple(head.method, head.target, head.absoluteForm, head.hasBody,
                        head.contentLength, head.contentType, head.realIp, head.keepAlive),
             std::tuple("POST", "/sw/qlan/hsentry/0/", false, true, 235u,
                        "multipart/form-data; boundary=------AaXx00", "192.0.2.1", true));
-  // Whether the connection stays open after the reply.
-  for (const auto& [lines, keepAlive] :
-       {std::pair{"GET / HTTP/1.1\nConnection: close\n\n", false},
-        {"GET / HTTP/1.0\n\n", false},
-        {"GET / HTTP/1.0\nConnection: Keep-Alive\n\n", true}}) {
-    ASSERT_EQ(NormalizeRequestHead(lines, 0, &head), Outcome::kOk);
-    EXPECT_EQ(head.keepAlive, keepAlive) << lines;
-  }
-}
-
-TEST(RequestHead, TurnsAbsoluteFormIntoOriginForm) {
-  for (const auto& [target, origin] :
-       {std::pair{"http://ranking.quillane.example/sw/qlan/score.dat", "/sw/qlan/score.dat"},
-        {"HTTP://h:8080/sw/qlan/hsentry/1/?UNIQUE_ID=abc", "/sw/qlan/hsentry/1/?UNIQUE_ID=abc"},
-        {"http://h", "/"},
-        {"http://h?x=1", "/?x=1"}}) {
-    NormalizedHead head;
-    ASSERT_EQ(NormalizeRequestHead(std::string("GET ") + target + " HTTP/1.1\r\nHost: h\r\n\r\n", 0,
-                                   &head),
-              Outcome::kOk)
-        << target;
-    EXPECT_TRUE(head.absoluteForm);
-    EXPECT_EQ(head.target, origin);
+  const struct {
+    const char* head;
+    const char* target;
+    bool absolute;
+    bool keepAlive;
+  } cases[] = {
+      {"GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1\n\n", "/sw/qlan/score.dat",
+       true, true},
+      {"GET HTTP://h:8080/sw/qlan/hsentry/1/?UNIQUE_ID=abc HTTP/1.1\r\n\r\n",
+       "/sw/qlan/hsentry/1/?UNIQUE_ID=abc", true, true},
+      {"GET http://h HTTP/1.1\nConnection: close\n\n", "/", true, false},
+      {"GET http://h?x=1 HTTP/1.0\n\n", "/?x=1", true, false},
+      {"GET / HTTP/1.0\nConnection: Keep-Alive\n\n", "/", false, true},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(NormalizeRequestHead(c.head, 0, &head), Outcome::kOk) << c.head;
+    EXPECT_EQ(std::tuple(head.target, head.absoluteForm, head.keepAlive),
+              std::tuple(c.target, c.absolute, c.keepAlive))
+        << c.head;
   }
 }
 
 TEST(RequestHead, AnswersBadHeadsWithTheirStatus) {
   std::string manyLines = "GET / HTTP/1.1\n";
   for (std::size_t i = 0; i <= kMaxHeaderLines; ++i) manyLines += "X-A: 1\n";
-  const std::pair<std::string, int> cases[] = {  // HTTP statuses
+  const std::pair<std::string, int> cases[] = {
+      // HTTP statuses
       {"GET / HTTP/1.1\n\n", 200},
       {"GET /\n\n", 400},
       {"GET  / HTTP/1.1\n\n", 400},

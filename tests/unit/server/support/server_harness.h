@@ -1,33 +1,67 @@
-// The server's test harness: the server in the test's own process, a child process (the
-// server program or scripts/serve), and a raw loopback client that sends exact bytes.
+// The server's test harness: the server in the test's own process, a child process in a
+// group of its own (the server program or scripts/serve), and a raw loopback client.
 #pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "server/entry_store.h"
+#include "app/byte_source.h"
+#include "net/base64.h"
 #include "server/http_server.h"
-#include "server/ranking_service.h"
+#include "support/temp_env.h"
 
 namespace qlan::test {
 
+using Clock = std::chrono::steady_clock;
+
+inline int LeftMs(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
  public:
-  // Opens (or creates) the database at dbPath and listens on a free port of 127.0.0.1.
-  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {});
+  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
+    std::string error;
+    if (!store_.Open(dbPath, false, &error)) return;
+    service_ = std::make_unique<server::RankingService>(store_);
+    options.log = [this](std::string_view line) {
+      std::lock_guard<std::mutex> lock(logMutex_);
+      log_.emplace_back(line);
+    };
+    http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
+    port_ = http_->Bind("127.0.0.1", 0);
+    if (port_ > 0) thread_ = std::thread([this] { http_->Run(); });
+  }
   ~RunningServer() { Stop(); }
-  RunningServer(const RunningServer&) = delete;
-  RunningServer& operator=(const RunningServer&) = delete;
-
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
   server::EntryStore& store() { return store_; }
-  // Stops listening and waits for the workers; the destructor does it too.
-  void Stop();
-  std::vector<std::string> LogLines();
+  void Stop() {
+    if (thread_.joinable()) {
+      http_->Stop();
+      thread_.join();
+    }
+    store_.Close();
+  }
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return log_;
+  }
 
  private:
   server::EntryStore store_;
@@ -39,23 +73,76 @@ class RunningServer {
   std::vector<std::string> log_;
 };
 
-// A child process in a process group of its own, its standard output and error read here.
-// The destructor kills the group.
 class ChildProcess {
  public:
-  explicit ChildProcess(std::vector<std::string> args);
-  ~ChildProcess();
+  explicit ChildProcess(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~ChildProcess() {
+    Stop(SIGKILL);
+    close(out_);
+  }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Reads output until text appears, the output ends, or 20 s pass.
-  bool WaitForOutput(const std::string& text);
-  // The first number after text in the output (waiting for it); -1 when none comes.
-  int NumberAfter(const std::string& text);
-  // Sends sig to the group and waits (at most 10 s) for the exit: its status (128 + signal
-  // when killed), or -1.
-  int Stop(int sig);
-  int Wait();
+  bool WaitFor(const std::string& text) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
+    char buffer[4096];
+    while (output_.find(text) == std::string::npos) {
+      pollfd p{out_, POLLIN, 0};
+      const ssize_t n = poll(&p, 1, LeftMs(deadline)) > 0 ? read(out_, buffer, sizeof buffer) : 0;
+      if (n <= 0) return false;
+      output_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  // The number that follows text in the output; -1 when none comes.
+  int NumberAfter(const std::string& text) {
+    if (!WaitFor(text) || !WaitFor("\n")) return -1;
+    const int n = std::atoi(output_.c_str() + output_.find(text) + text.size());
+    return n > 0 ? n : -1;
+  }
+  // Sends sig to the child's group (never kill(0, ...): that is the test's own) and waits
+  // at most 10 s: the exit status, 128 + the signal, or -1.
+  int Stop(int sig) {
+    if (pid_ > 0) kill(-pid_, sig);
+    return Wait();
+  }
+  int Wait() {
+    if (pid_ <= 0) return -1;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0 && LeftMs(deadline) > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (LeftMs(deadline) == 0) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      status = -1;
+    }
+    pid_ = -1;
+    WaitFor("\x01");  // the rest of the output
+    if (status == -1) return -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  }
   const std::string& output() const { return output_; }
 
  private:
@@ -64,32 +151,100 @@ class ChildProcess {
   std::string output_;
 };
 
-// Connects from the loopback address `from` to 127.0.0.1:port; the socket or -1.
-int Connect(int port, const char* from = "127.0.0.1");
-// Connects, sends request, and reads until the server closes or timeoutMs pass. Returns
-// what arrived ("" when the connection failed).
-std::string Exchange(int port, std::string_view request, int timeoutMs = 5000);
+// A connection from the loopback address `from` to 127.0.0.1:port, or -1.
+inline int Connect(int port, const char* from = "127.0.0.1") {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &addr.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
+}
 
-// Parts of a reply: its status code (0 when unreadable) and its body.
-int StatusOf(const std::string& reply);
-std::string BodyOf(const std::string& reply);
+// Sends request and reads until the peer closes or timeoutMs pass: what arrived.
+inline std::string Exchange(int port, std::string_view request, int timeoutMs = 5000) {
+  const int fd = Connect(port);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string reply;
+  std::size_t sent = 0;
+  char buffer[65536];
+  for (ssize_t n = 1; fd >= 0 && n > 0;) {
+    pollfd p{fd, static_cast<short>(POLLIN | (sent < request.size() ? POLLOUT : 0)), 0};
+    if (poll(&p, 1, LeftMs(deadline)) <= 0 || (p.revents & (POLLIN | POLLOUT)) == 0) break;
+    if (p.revents & POLLIN) {
+      n = recv(fd, buffer, sizeof buffer, 0);
+      if (n > 0) reply.append(buffer, static_cast<std::size_t>(n));
+    } else {
+      n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+  }
+  if (fd >= 0) close(fd);
+  return reply;
+}
 
-// The tool's own Base64 text of bytes, its form around it, and the whole LF-only request
-// the tool sends (absolute form when absolute is true), with its two extra LFs.
-std::string Base64Lines(std::string_view bytes);
-std::string ToolFormBody(std::string_view base64Text);
-std::string ToolEntryRequest(std::string_view body, bool absolute);
-// ToolEntryRequest around a replay's bytes.
-std::string ToolEntryFor(std::string_view replay, bool absolute = true);
+inline int StatusOf(const std::string& reply) {
+  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(reply.c_str() + 9) : 0;
+}
 
-std::string ReadFileBytes(const std::string& path);
-// A file of the shared test data ("replays/good/r710.replay"), as bytes.
-std::string KnownFile(const std::string& relative);
-// The identifier on the reply's "**ID:" line; "" when there is none.
-std::string EntryIdIn(const std::string& body);
-// How many entries the store holds over all routes.
-std::size_t StoredCount(server::EntryStore& store);
-// Asks for the entry page of id in origin form; the reply's status.
-int EntryPageStatus(int port, const std::string& id);
+inline std::string BodyOf(const std::string& reply) {
+  const std::size_t end = reply.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+// The tool's Base64 text (64-character lines joined by LF) and its form around it.
+inline std::string Base64Lines(std::string_view bytes) {
+  MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
+  return encodeBase64Into(source, size, text.data()) ? text : "";
+}
+inline std::string ToolForm(std::string_view replay) {
+  return "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"
+         "--------AaXx00\nContent-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
+         "Content-Type: application/octet-stream; Encoding: base64\n\n" +
+         Base64Lines(replay) + "\n--------AaXx00--";
+}
+
+// The whole LF-only request the tool sends around a form body, two extra LFs included.
+inline std::string ToolRequest(std::string_view body, bool absolute = true) {
+  return std::string(absolute ? "POST http://ranking.quillane.example" : "POST ") +
+         "/sw/qlan/hsentry/0/ HTTP/1.1\nHost: ranking.quillane.example\n"
+         "User-Agent: QuillaneTool/050702\nConnection: close\n"
+         "Content-Type: multipart/form-data; boundary=------AaXx00\nContent-Length: " +
+         std::to_string(body.size()) + "\n\n" + std::string(body) + "\n\n";
+}
+
+inline std::string FileText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+inline std::string KnownFile(const std::string& relative) {
+  return FileText(TestDataPath(relative));
+}
+
+// The identifier on the "**ID:" line of a reply or page; "" when there is none.
+inline std::string EntryIdIn(const std::string& text) {
+  const std::size_t at = text.find("\n**ID:");
+  const std::size_t end = at == std::string::npos ? at : text.find('\n', at + 6);
+  return end == std::string::npos ? "" : text.substr(at + 6, end - at - 6);
+}
+
+inline std::size_t StoredCount(server::EntryStore& store) {
+  std::vector<server::RouteStanding> routes;
+  std::size_t n = store.Standings(&routes) == server::StoreResult::kOk ? 0 : SIZE_MAX;
+  for (const server::RouteStanding& r : routes) n += r.count;
+  return n;
+}
+
+inline int EntryPageStatus(int port, const std::string& id) {
+  return StatusOf(Exchange(
+      port, "GET /sw/qlan/hsentry/1/?UNIQUE_ID=" + id + " HTTP/1.1\nConnection: close\n\n"));
+}
 
 }  // namespace qlan::test

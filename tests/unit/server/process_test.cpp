@@ -1,0 +1,208 @@
+// The server program as a process (log, clean stop, option refusals, entries kept when
+// killed) and the service as deployed by scripts/serve (nginx in front): the tool's own
+// download and entry code through it in proxy mode, and (label slow) trickling clients
+// and an entry flood held off by the front.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "app/byte_source.h"
+#include "net/download.h"
+#include "net/ranking.h"
+#include "net/upload.h"
+#include "records/replay.h"
+#include "unit/server/support/server_harness.h"
+
+namespace qlan::server {
+namespace {
+
+using test::ChildProcess;
+using test::Clock;
+using test::Exchange;
+using test::KnownFile;
+
+std::vector<std::string> Server(std::vector<std::string> args) {
+  args.insert(args.begin(), QLAN_SERVER_PROGRAM);
+  return args;
+}
+
+TEST(ServerProcess, LogsStopsCleanlyKeepsEveryEntryWhenKilledAndRefusesBadOptions) {
+  test::TempFolder folder;
+  const std::string db = folder.Join("r.db");
+  std::vector<std::string> ids;
+  for (const int sig : {SIGKILL, SIGINT, SIGTERM}) {
+    ChildProcess server(Server({"--port", "0", "--db", db, "--add-replay",
+                                test::TestDataPath("replays/good/r712.replay")}));
+    const int port = server.NumberAfter("listening on 127.0.0.1:");
+    ASSERT_GT(port, 0) << server.output();
+    // Stored at start; the second start finds the same bytes as the same entry.
+    const std::size_t as = server.output().find(" as ");
+    ASSERT_NE(as, std::string::npos) << server.output();
+    ids.push_back(server.output().substr(as + 4, 16));
+    EXPECT_EQ(ids.back(), ids.front());
+    const std::string reply =
+        Exchange(port, test::ToolRequest(test::ToolForm(KnownFile("replays/good/r745.replay"))));
+    ids.push_back(test::EntryIdIn(test::BodyOf(reply)));
+    EXPECT_TRUE(server.WaitFor(" 127.0.0.1 \"POST /sw/qlan/hsentry/0/\" proxy-form 200 "));
+    for (const std::string& id : ids) EXPECT_EQ(test::EntryPageStatus(port, id), 200) << id;
+    // A client that holds a connection open without sending must not delay the stop.
+    const int idle = test::Connect(port);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(server.Stop(sig), sig == SIGKILL ? 128 + SIGKILL : 0) << server.output();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    close(idle);
+    if (sig != SIGKILL) {
+      EXPECT_NE(
+          server.output().find(sig == SIGINT ? "stopping (SIGINT)\nqlan-ranking-server stopped\n"
+                                             : "stopping (SIGTERM)\nqlan-ranking-server stopped\n"),
+          std::string::npos);
+    }
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--port", "8080"},
+           {"--db", db},
+           {"--port", "65536", "--db", db},
+           {"--port", "x", "--db", db},
+           {"--port", "0", "--db", db, "--synchronous", "off"},
+           {"--port", "0", "--db", db, "--bogus", "1"},
+           {"--port", "0", "--db", db, "--add-replay",
+            test::TestDataPath("replays/bad/bad-checksum-r710.replay")}}) {
+    const int code = ChildProcess(Server(args)).Wait();
+    EXPECT_TRUE(code == 1 || code == 2) << args[0] << " " << args[1] << ": " << code;
+  }
+  ChildProcess help(Server({"--help"}));
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.output().find("--behind-front"), std::string::npos);
+}
+
+class Front : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "nginx is not installed";
+    // A port that was free a moment ago.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    close(fd);
+    port_ = ntohs(addr.sin_port);
+    const test::ScopedEnv program("QLAN_SERVER_PROGRAM", QLAN_SERVER_PROGRAM);
+    serve_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        QLAN_SERVE_SCRIPT, "--port", std::to_string(port_), "--dir", folder_.Join("serve")});
+    ASSERT_TRUE(serve_->WaitFor("serve: http://")) << serve_->output();
+  }
+  // The tool's upload: the identifier, or "" for any failure.
+  std::string Post(const std::string& replay) {
+    MemorySource source(reinterpret_cast<const unsigned char*>(replay.data()), replay.size());
+    const EntryResult result = postReplayFrom(source, UserAgent, "127.0.0.1", port_);
+    return result == nullptr || result == kEntryTooLarge ? std::string() : std::string(result);
+  }
+  int Download() { return downloadHighScores(UserAgent, "127.0.0.1", port_); }
+
+  test::UserDataFixture user_;
+  test::TempFolder folder_;
+  int port_ = -1;
+  std::unique_ptr<ChildProcess> serve_;
+};
+
+TEST_F(Front, TakesTheToolsDownloadAndEntriesAndStopsCleanly) {
+  ASSERT_EQ(Download(), 0) << downloadStatusLine();
+  EXPECT_EQ(test::FileText(user_.VendorPath("qlanb.ee")), KnownFile("highscore/empty-table.ee"));
+  const std::string id = Post(KnownFile("replays/good/r710.replay"));
+  ASSERT_EQ(id.size(), 16u) << serve_->output();
+  const std::string page =
+      Exchange(port_, "GET http://" + std::string(RankingHost) + kEntryPagePath +
+                          "?UNIQUE_ID=" + id + " HTTP/1.1\nHost: x\nConnection: close\n\n");
+  EXPECT_NE(test::BodyOf(page).find("<td>45,678m</td>"), std::string::npos) << page;
+  EXPECT_EQ(Post(KnownFile("replays/good/r710.replay")), id);
+
+  // The largest replay the tool sends gets through the front's body limit.
+  std::string largest(3097332, '\0');
+  const auto payload = static_cast<std::uint32_t>(largest.size() - kReplayHeaderSize);
+  for (std::size_t i = kReplayHeaderSize; i < largest.size(); ++i)
+    largest[i] = static_cast<char>(i * 7);
+  const std::uint32_t checksum = ReplayChecksum(
+      749, 0, reinterpret_cast<const unsigned char*>(largest.data()) + kReplayHeaderSize, payload);
+  largest.replace(0, 4, "QLNR");
+  for (const auto& [at, value] : {std::pair{12u, 749u}, {56u, checksum}, {60u, payload}}) {
+    for (unsigned k = 0; k < 4; ++k) largest[at + k] = static_cast<char>(value >> (24 - 8 * k));
+  }
+  EXPECT_EQ(Post(largest).size(), 16u);
+
+  // Ctrl-C reaches the whole group: everything ends within a few seconds.
+  const int nginx = std::atoi(test::FileText(folder_.Join("serve/nginx.pid")).c_str());
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(serve_->Stop(SIGINT), 0) << serve_->output();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(nginx > 0 && kill(nginx, 0) != 0) << nginx;
+  EXPECT_NE(test::FileText(folder_.Join("serve/server.log")).find("server stopped\n"),
+            std::string::npos);
+}
+
+// Run by scripts/check (ctest label slow), not by scripts/test.
+TEST_F(Front, DISABLED_HoldsOffTricklingClientsAndEntryFloods) {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(1024, files.rlim_max));
+  setrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < 1024) GTEST_SKIP() << "needs 1024 file descriptors";
+  // 256 heads from this address, 32 bodies from one address each, a byte every 2 s; a
+  // connection the front has closed is opened again.
+  struct Trickler {
+    std::string opening;
+    std::string from;
+    int fd = -1;
+  };
+  std::vector<Trickler> slow(256, {"GET /sw/qlan/score.dat HTTP/1.1\nX-A: ", "127.0.0.1"});
+  for (int i = 0; i < 32; ++i) {
+    slow.push_back({"POST /sw/qlan/hsentry/0/ HTTP/1.1\nContent-Length: 100000\n\n",
+                    "127.0.0." + std::to_string(2 + i)});
+  }
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    for (int round = 0; round < 11 && !done; ++round) {
+      for (Trickler& t : slow) {
+        if (t.fd >= 0 && send(t.fd, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) continue;
+        if (t.fd >= 0) close(t.fd);
+        t.fd = test::Connect(port_, t.from.c_str());
+        if (t.fd >= 0) send(t.fd, t.opening.data(), t.opening.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+      for (int i = 0; i < 20 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  Clock::duration slowest{};
+  for (int i = 0; i < 40; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Download(), 0) << i << ": " << downloadStatusLine();
+    slowest = std::max(slowest, Clock::now() - start);
+  }
+  done = true;
+  trickle.join();
+  for (const Trickler& t : slow) close(t.fd);
+  EXPECT_LT(slowest, std::chrono::seconds(1));
+
+  // 30 different valid entries from one address in a row.
+  std::string replay = KnownFile("replays/good/r710.replay");
+  int refused = 0;
+  for (int i = 0; i < 30; ++i) {
+    replay[4] = static_cast<char>(i + 1);  // another time: other bytes, still valid
+    const int status = test::StatusOf(Exchange(port_, test::ToolRequest(test::ToolForm(replay))));
+    EXPECT_TRUE(status == 200 || status == 429) << i << ": " << status;
+    refused += status == 429;
+  }
+  EXPECT_GE(refused, 15);
+  EXPECT_EQ(Download(), 0) << downloadStatusLine();
+  std::printf("slowest download %lld ms; %d of 30 entries refused\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()),
+              refused);
+}
+
+}  // namespace
+}  // namespace qlan::server
