@@ -43,10 +43,7 @@ class HttpServerTest : public ::testing::Test {
 
 TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPageInBothForms) {
   for (const char* request :
-       {"GET /sw/qlan/score.dat HTTP/1.1\r\nHost: ranking.quillane.example\r\n"
-        "Connection: close\r\n\r\n",
-        "GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1\r\n"
-        "Host: ranking.quillane.example\r\nConnection: close\r\n\r\n",
+       {"GET http://h/sw/qlan/score.dat HTTP/1.1\r\nConnection: close\r\n\r\n",
         "GET /sw/qlan/score.dat HTTP/1.0\n\n"}) {
     const std::string reply = Exchange(server_.port(), request);
     EXPECT_EQ(reply.substr(0, reply.find("\r\n\r\n") + 4),
@@ -84,17 +81,14 @@ TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
   const std::pair<std::string, int> cases[] = {
       {test::ToolRequest(test::ToolForm(test::KnownFile("replays/bad/bad-checksum-r710.replay"))),
        422},
-      {"POST /sw/qlan/hsentry/0/ HTTP/1.1\nHost: h\n\n", 411},
       {uploadHead_ + "Content-Length: " + std::to_string(kMaxEntryBody + 1) + "\n\n", 413},
       // A good form under another path, another method.
       {test::ToolRequest(good).replace(53, 1, "1"), 404},
-      {"PUT /sw/qlan/score.dat HTTP/1.1\nConnection: close\n\n", 404},
       {"GET /sw/qlan/score.dat HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n", 431},
       {"BROKEN\n\n", 400},
   };
   for (const auto& [request, status] : cases) {
-    const std::string reply = Exchange(server_.port(), request);
-    EXPECT_EQ(StatusOf(reply), status) << request.substr(0, 120) << "\n--\n" << reply;
+    EXPECT_EQ(StatusOf(Exchange(server_.port(), request)), status) << request.substr(0, 120);
   }
   EXPECT_EQ(test::StoredCount(server_.store()), 0u);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace qlan::server {
 namespace {
@@ -25,41 +26,27 @@ constexpr char kToolBody[] =
     "REVG\n"
     "--------AaXx00--";
 
-TEST(MultipartForm, SplitsTheToolsLfForm) {
+TEST(MultipartForm, SplitsTheToolsLfFormAndCrLfFormsWithQuotedBoundaryAndLookalikes) {
   MultipartForm form;
   ASSERT_TRUE(ParseMultipartForm(kToolType, kToolBody, &form));
   ASSERT_EQ(form.count, 2u);
-  EXPECT_EQ(form.parts[0].name, "MAX_FILE_SIZE");
-  EXPECT_EQ(form.parts[0].data, "1048576");
-  EXPECT_EQ(form.parts[0].filename, "");
-  EXPECT_EQ(form.parts[1].filename, "tmp.qlx");
-  EXPECT_EQ(form.parts[1].contentType, "application/octet-stream; Encoding: base64");
-  ASSERT_NE(form.Find("frep"), nullptr);
-  EXPECT_EQ(form.Find("frep")->data, "QUJD\nREVG");
+  const auto fields = [](const FormPart& p) {
+    return std::tuple(p.name, p.filename, p.contentType, p.data);
+  };
+  EXPECT_EQ(fields(form.parts[0]), std::tuple("MAX_FILE_SIZE", "", "", "1048576"));
+  EXPECT_EQ(
+      fields(*form.Find("frep")),
+      std::tuple("frep", "tmp.qlx", "application/octet-stream; Encoding: base64", "QUJD\nREVG"));
   EXPECT_EQ(form.Find("other"), nullptr);
-}
-
-TEST(MultipartForm, SplitsCrLfFormsWithQuotedBoundaryPreambleEpilogueAndLookalikes) {
-  const std::string body =
-      "preamble text\r\n"
-      "--abc\r\n"
-      "content-disposition: form-data; name=frep\r\n"
-      "\r\n"
-      "a--abc\r\n-abc\r\n"
-      "--abc  \r\n"
-      "Content-Disposition: form-data; name=\"empty\"\r\n"
-      "\r\n"
-      "\r\n"
-      "--abc--\r\n"
-      "epilogue\r\n";
-  MultipartForm form;
-  ASSERT_TRUE(
-      ParseMultipartForm("Multipart/Form-Data; charset=utf-8; boundary=\"abc\"", body, &form));
+  // Preamble and epilogue ignored; the first part's data only resembles the delimiter.
+  ASSERT_TRUE(ParseMultipartForm("Multipart/Form-Data; charset=utf-8; boundary=\"abc\"",
+                                 "preamble\r\n--abc\r\ncontent-disposition: form-data; name=frep"
+                                 "\r\n\r\na--abc\r\n-abc\r\n--abc  \r\nContent-Disposition: "
+                                 "form-data; name=\"e\"\r\n\r\n\r\n--abc--\r\nepilogue\r\n",
+                                 &form));
   ASSERT_EQ(form.count, 2u);
-  EXPECT_EQ(form.parts[0].name, "frep");
-  EXPECT_EQ(form.parts[0].data, "a--abc\r\n-abc");  // only resembles the delimiter
-  EXPECT_EQ(form.parts[1].name, "empty");
-  EXPECT_EQ(form.parts[1].data, "");
+  EXPECT_EQ(std::tuple(form.parts[0].data, form.parts[1].name, form.parts[1].data),
+            std::tuple("a--abc\r\n-abc", "e", ""));
 }
 
 TEST(MultipartForm, RefusesOtherTypesBadBoundariesAndCutOrMalformedBodies) {
@@ -80,7 +67,6 @@ TEST(MultipartForm, RefusesOtherTypesBadBoundariesAndCutOrMalformedBodies) {
       {"multipart/form-data; boundary=" + std::string(71, 'b'), full},
       // Cut anywhere, or without the closing delimiter.
       {kToolType, ""},
-      {kToolType, full.substr(0, 16)},
       {kToolType, full.substr(0, 80)},
       {kToolType, full.substr(0, full.size() - 2)},
       // A part without Content-Disposition, without a name, or not form-data.
@@ -90,7 +76,6 @@ TEST(MultipartForm, RefusesOtherTypesBadBoundariesAndCutOrMalformedBodies) {
       // An empty name, quoted or not, even beside a named part.
       {kB, "--b\nContent-Disposition: form-data; name=\"\"\n\nx\n--b--"},
       {kB, "--b\nContent-Disposition: form-data; name=\n\nx\n--b--"},
-      {kB, "--b\nContent-Disposition: form-data; name=\"\"; filename=\"a.qlx\"\n\nx\n--b--"},
       {kB,
        "--b\nContent-Disposition: form-data; name=x\n\ny\n--b\n"
        "Content-Disposition: form-data; name=\"\"\n\nz\n--b--"},
