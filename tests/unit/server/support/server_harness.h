@@ -4,13 +4,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,12 +25,6 @@
 namespace qlan::test {
 
 using Clock = std::chrono::steady_clock;
-
-inline int LeftMs(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
 
 // Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
@@ -73,32 +67,15 @@ class RunningServer {
   std::vector<std::string> log_;
 };
 
+// A command in a process group of its own (never the test's: a signal to it must not
+// reach the test), its standard output and error read here. The destructor kills the group.
 class ChildProcess {
  public:
-  explicit ChildProcess(std::vector<std::string> args) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
+  explicit ChildProcess(const std::string& command)
+      : out_(popen(("echo $$; exec setsid " + command + " 2>&1").c_str(), "r")) {
+    pid_ = WaitFor("\n") ? std::atoi(output_.c_str()) : -1;
   }
-  ~ChildProcess() {
-    Stop(SIGKILL);
-    close(out_);
-  }
+  ~ChildProcess() { Stop(SIGKILL); }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -106,32 +83,31 @@ class ChildProcess {
   bool WaitFor(const std::string& text) {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
     char buffer[4096];
-    while (output_.find(text) == std::string::npos) {
-      pollfd p{out_, POLLIN, 0};
-      const ssize_t n = poll(&p, 1, LeftMs(deadline)) > 0 ? read(out_, buffer, sizeof buffer) : 0;
+    while (out_ != nullptr && output_.find(text) == std::string::npos) {
+      pollfd p{fileno(out_), POLLIN, 0};
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (poll(&p, 1, std::max(0, static_cast<int>(left.count()))) <= 0) return false;
+      const ssize_t n = read(fileno(out_), buffer, sizeof buffer);
       if (n <= 0) return false;
       output_.append(buffer, static_cast<std::size_t>(n));
     }
-    return true;
+    return out_ != nullptr;
   }
-  // Sends sig to the child's group (never kill(0, ...): that is the test's own) and waits
-  // for the exit (ctest's time-out bounds it): the exit status or 128 + the signal.
+  // Sends sig to the group and waits for the exit (ctest's time-out bounds it): the exit
+  // status or 128 + the signal.
   int Stop(int sig) {
     if (pid_ > 0) kill(-pid_, sig);
-    return Wait();
-  }
-  int Wait() {
-    int status = 0;
-    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
     pid_ = -1;
     WaitFor("\x01");  // the rest of the output
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    const int status = out_ == nullptr ? -1 : pclose(out_);
+    out_ = nullptr;
+    return status < 0 ? -1 : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
   const std::string& output() const { return output_; }
 
  private:
+  FILE* out_;
   pid_t pid_ = -1;
-  int out_ = -1;
   std::string output_;
 };
 
@@ -165,6 +141,16 @@ inline std::string Exchange(int port, std::string_view request, int timeoutMs = 
     reply.append(buffer, std::size_t(n));
   if (fd >= 0) close(fd);
   return reply;
+}
+
+// The cases of a table written as one text, "|" between them.
+inline std::vector<std::string> Cases(std::string_view joined) {
+  std::vector<std::string> cases;
+  for (std::size_t at = 0, bar = 0; bar != std::string_view::npos; at = bar + 1) {
+    bar = joined.find('|', at);
+    cases.emplace_back(joined.substr(at, bar - at));
+  }
+  return cases;
 }
 
 inline int StatusOf(const std::string& reply) {
@@ -219,11 +205,6 @@ inline std::size_t StoredCount(server::EntryStore& store) {
   std::size_t n = store.Standings(&routes) == server::StoreResult::kOk ? 0 : SIZE_MAX;
   for (const server::RouteStanding& r : routes) n += r.count;
   return n;
-}
-
-inline std::string EntryPage(int port, const std::string& id) {
-  return Exchange(port,
-                  "GET /sw/qlan/hsentry/1/?UNIQUE_ID=" + id + " HTTP/1.1\nConnection: close\n\n");
 }
 
 }  // namespace qlan::test
