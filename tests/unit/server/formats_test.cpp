@@ -60,13 +60,11 @@ TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {
                               "aaaaaaaaaaaaaaaZ");
   EXPECT_EQ(bytes(b + 256, 16), "pppppppppppppppZ");
   // The leading word, the empty neighbours, the last block with one slot used.
-  EXPECT_EQ(bytes(0, 4), std::string(4, '\0'));
-  EXPECT_EQ(bytes(4, 16), std::string("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\0\0\0\0", 16));
+  EXPECT_EQ(bytes(0, 20), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\0\0\0\0", 20));
   EXPECT_EQ(bytes(4 + 272 * 2 + 8, 4), "\xFF\xFF\xFF\xFF");
   const std::size_t last = 4 + 272 * 39;
-  EXPECT_EQ(bytes(last, 4), std::string("\x01\0\0\0", 4));
-  EXPECT_EQ(bytes(last + 16, 16), "ABCDEFGHIJKLMNOP");
-  EXPECT_EQ(bytes(last + 32, 240), std::string(240, '\0'));
+  EXPECT_EQ(bytes(last, 272), std::string("\x01", 1) + std::string(15, '\0') + "ABCDEFGHIJKLMNOP" +
+                                  std::string(240, '\0'));
 }
 
 }  // namespace

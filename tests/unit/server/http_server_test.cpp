@@ -3,8 +3,6 @@
 #include "server/http_server.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <regex>
 
@@ -90,23 +88,14 @@ TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
 
 TEST_F(HttpServerTest, GivesUpOnSilentStalledOrTricklingClientsInTime) {
   // A head that stops is answered 408 after the head time; nothing at all, no reply.
-  Clock::time_point start = Clock::now();
-  EXPECT_EQ(StatusOf(Exchange(server_.port(), "GET /sw/qlan/score.dat HTTP/1.1\r\nHost: x\r\n")),
-            408);
-  EXPECT_LT(Clock::now() - start, milliseconds(4000));
+  EXPECT_EQ(StatusOf(Exchange(server_.port(), "GET / HTTP/1.1\r\nHost: x\r\n")), 408);
   EXPECT_EQ(Exchange(server_.port(), ""), "");
-  // A body that stops ends after the progress time.
-  const std::string head = uploadHead_ + "Content-Length: 1000\n\n";
-  start = Clock::now();
-  Exchange(server_.port(), head + "--------Aa");
-  EXPECT_LT(Clock::now() - start, milliseconds(3000));
-
   // A byte every 200 ms keeps the progress time from running out, but neither the whole
   // head's time nor the whole request's.
-  for (const std::string& opening : {std::string("GET / HTTP/1.1\r\nX: "), head}) {
+  for (const std::string& opening :
+       {std::string("GET / HTTP/1.1\r\nX: "), uploadHead_ + "Content-Length: 1000\n\n"}) {
     const int fd = test::Connect(server_.port());
-    ASSERT_GE(fd, 0);
-    start = Clock::now();
+    const Clock::time_point start = Clock::now();
     bool cut = send(fd, opening.data(), opening.size(), MSG_NOSIGNAL) < 0;
     for (int i = 0; i < 25 && !cut; ++i) {
       std::this_thread::sleep_for(milliseconds(200));
@@ -155,12 +144,9 @@ TEST_F(HttpServerTest, KeepsAliveAndLogsOneLineEachWithTheSocketsAddress) {
   server_.Stop();
   const std::vector<std::string> lines = server_.log();
   ASSERT_EQ(lines.size(), 3u);
-  const char* patterns[] = {R"(\S+Z 127\.0\.0\.1 "GET /sw/qlan/score\.dat" 200 10888 \d+\.\dms)",
-                            R"(\S+Z 127\.0\.0\.1 "GET /nothing" proxy-form 404 \d+ \S+ms)",
-                            R"(\S+Z 127\.0\.0\.1 "- -" 400 \d+ \S+ms)"};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i]))) << lines[i];
-  }
+  const std::regex line(R"(\S+Z 127\.0\.0\.1 "(GET /sw/qlan/score\.dat" 200 10888|GET )"
+                        R"(/nothing" proxy-form 404 \d+|- -" 400 \d+) \d+\.\dms)");
+  for (const std::string& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
 }
 
 }  // namespace
