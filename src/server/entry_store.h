@@ -57,8 +57,6 @@ class EntryStore {
   // kNotFound or kFailed.
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
                    std::uint32_t* routeCount);
-  // The stored replay bytes of an entry.
-  StoreResult Replay(std::string_view id, std::string* replay);
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
 
@@ -77,7 +75,6 @@ class EntryStore {
   sqlite3_stmt* count_ = nullptr;
   sqlite3_stmt* best_ = nullptr;
   sqlite3_stmt* counts_ = nullptr;
-  sqlite3_stmt* replay_ = nullptr;
   sqlite3_stmt* same_ = nullptr;
   std::uint64_t generation_ = 1;
 };

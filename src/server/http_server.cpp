@@ -166,7 +166,8 @@ Reply Dispatch(RankingService& service, const NormalizedHead& head, std::string_
   if (head.method == "POST" && path == "/sw/qlan/hsentry/0/") {
     return service.PostEntry(head.contentType, body, NowSeconds());
   }
-  if (get && path == "/sw/qlan/hsentry/1/") return service.EntryPage(QueryValue(query, "UNIQUE_ID"));
+  if (get && path == "/sw/qlan/hsentry/1/")
+    return service.EntryPage(QueryValue(query, "UNIQUE_ID"));
   return Refusal(Outcome::kNotFound);
 }
 
@@ -294,9 +295,9 @@ void RankingHttpServer::ServeConnection(int fd) {
     }
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    options_.log(std::string(stamp) + " " + Printable(peer) + " \"" + Printable(head.method) +
-                 " " + Printable(head.target) + "\"" + (head.absoluteForm ? " proxy-form" : "") +
-                 " " + std::to_string(HttpStatus(outcome)) + " " + std::to_string(bytes) + " " +
+    options_.log(std::string(stamp) + " " + Printable(peer) + " \"" + Printable(head.method) + " " +
+                 Printable(head.target) + "\"" + (head.absoluteForm ? " proxy-form" : "") + " " +
+                 std::to_string(HttpStatus(outcome)) + " " + std::to_string(bytes) + " " +
                  std::to_string(micros / 1000) + "." + std::to_string(micros / 100 % 10) + "ms");
   };
   // A refusal ends the connection.
@@ -336,7 +337,8 @@ void RankingHttpServer::ServeConnection(int fd) {
       refuse(head, checked, start);
       break;
     }
-    const Clock::time_point requestDeadline = start + std::chrono::milliseconds(options_.requestTimeoutMs);
+    const Clock::time_point requestDeadline =
+        start + std::chrono::milliseconds(options_.requestTimeoutMs);
     const std::size_t requestEnd = headEnd + static_cast<std::size_t>(head.contentLength);
     while (buffer.size() < requestEnd) {
       const Clock::time_point progress = After(options_.ioTimeoutMs);
@@ -354,9 +356,9 @@ void RankingHttpServer::ServeConnection(int fd) {
         Dispatch(service_, head, std::string_view(buffer).substr(headEnd, requestEnd - headEnd));
     const bool keepAlive =
         head.keepAlive && served + 1 < options_.maxRequestsPerConnection && running();
-    const bool written = Clock::now() < requestDeadline &&
-                         WriteAll(fd, ReplyBytes(reply, keepAlive, head.method != "HEAD"),
-                                  options_.ioTimeoutMs);
+    const bool written =
+        Clock::now() < requestDeadline &&
+        WriteAll(fd, ReplyBytes(reply, keepAlive, head.method != "HEAD"), options_.ioTimeoutMs);
     logLine(options_.behindFront && !head.realIp.empty() ? head.realIp : socketPeer, head,
             reply.outcome, reply.body.size(), start);
     if (!written || !keepAlive) break;

@@ -20,7 +20,7 @@ enum class Outcome {
   kReplayTooLarge,
   kTargetTooLong,
   kInvalidReplay,
-  kHeadTooLarge,    // too many bytes or header lines
+  kHeadTooLarge,  // too many bytes or header lines
   kStoreReadFailed,
   kNotImplemented,  // Transfer-Encoding
   kBusy,

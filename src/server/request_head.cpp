@@ -114,7 +114,8 @@ Outcome NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Norma
     if (!IsTokenChar(c)) return Outcome::kBadRequest;
   }
   if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-    if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[6] == '.') return Outcome::kVersion;
+    if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[6] == '.')
+      return Outcome::kVersion;
     return Outcome::kBadRequest;
   }
   if (target.size() > kMaxTargetLength) return Outcome::kTargetTooLong;
@@ -175,7 +176,8 @@ Outcome NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Norma
       if (EqualsIgnoringCase(value, "keep-alive")) out->keepAlive = true;
     }
   }
-  if (!rest.empty()) return Outcome::kBadRequest;  // bytes after the blank line are not part of the head
+  if (!rest.empty())
+    return Outcome::kBadRequest;  // bytes after the blank line are not part of the head
   if (method == "POST" && !haveLength) return Outcome::kLengthRequired;
   out->hasBody = out->contentLength > 0;
   return Outcome::kOk;

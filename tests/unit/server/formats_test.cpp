@@ -10,19 +10,9 @@ namespace qlan::server {
 namespace {
 
 TEST(Base64Decode, DecodesPaddedTextAcrossLineEndsWithinTheLimitAndNothingElse) {
-  // The known-answer replay r712.replay as the tool lays it out: 64 characters, LF, rest.
-  const std::string r712 =
-      "UUxOUgAAAAAAAAAAAAACyAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\n"
-      "AAAAAAAAAAAAAALIAAAAAHRyYWlsaW5nIGJ5dGVzIGFyZSBpZ25vcmVk";
   const std::pair<std::string, std::string> decoded[] = {
-      {"TWFu", "Man"},
-      {"TWE=", "Ma"},
-      {"TQ==", "M"},
-      {"", ""},
-      {"+/+/", "\xfb\xff\xbf"},
-      {"TW\r\nFu\n", "Man"},
-      {"TWFuTQ==", "ManM"},
-      {r712, test::KnownFile("replays/good/r712.replay")}};
+      {"TWFu", "Man"},          {"TWE=", "Ma"},        {"TQ==", "M"},       {"", ""},
+      {"+/+/", "\xfb\xff\xbf"}, {"TW\r\nFu\n", "Man"}, {"TWFuTQ==", "ManM"}};
   for (const auto& [text, bytes] : decoded) {
     std::string out = "x";
     EXPECT_TRUE(DecodeBase64(text, &out, bytes.size()) && out == bytes) << text;

@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "app/byte_source.h"
 #include "net/download.h"
