@@ -72,7 +72,7 @@ TEST_F(Front, TakesTheToolsDownloadAndEntriesAndStopsCleanly) {
   EXPECT_EQ(Post(largest).size(), 16u);
 
   // Ctrl-C reaches the whole group: everything ends within a few seconds.
-  const int nginx = std::atoi(test::FileText(folder_.Join("serve/nginx.pid")).c_str());
+  const int nginx = test::Number(test::FileText(folder_.Join("serve/nginx.pid")));
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(serve_->Stop(SIGINT), 0) << serve_->output();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));

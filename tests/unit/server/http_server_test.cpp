@@ -33,9 +33,7 @@ class HttpServerTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server_.ok()); }
   test::TempFolder folder_;
   test::RunningServer server_{folder_.Join("ranking.db"), FastOptions(false)};
-  const std::string uploadHead_ =
-      "POST /sw/qlan/hsentry/0/ HTTP/1.1\n"
-      "Content-Type: multipart/form-data; boundary=------AaXx00\n";
+  const std::string uploadHead_ = "POST /sw/qlan/hsentry/0/ HTTP/1.1\n";
 };
 
 TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPageInBothForms) {

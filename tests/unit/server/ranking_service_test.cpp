@@ -19,7 +19,6 @@ class RankingServiceTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(store_.Open(folder_.Join("ranking.db"), false, &error)) << error;
   }
-  // The stored entry with its rank and the route's count.
   std::tuple<StoredEntry, std::uint32_t, std::uint32_t> Find(const std::string& id) {
     StoredEntry entry;
     std::uint32_t rank = 0;

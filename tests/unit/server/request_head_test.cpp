@@ -22,7 +22,6 @@ TEST(RequestHead, FindsTheEndOfLfAndCrLfHeadsWithinTheLimit) {
       // The tool's two extra LFs after a body must not read as an empty head.
       {"\n\r\n\nGET / HTTP/1.1\n\nX", HeadScan::kComplete, 20},
       {"\n\n", HeadScan::kNeedMore, 0},
-      {"GET / HTTP/1.1\r\nHost: h\r\n", HeadScan::kNeedMore, 0},
       {std::string(kMaxHeadBytes - 1, 'a'), HeadScan::kNeedMore, 0},
       {std::string(kMaxHeadBytes, 'a'), HeadScan::kTooLarge, 0},
       {big, HeadScan::kTooLarge, 0},

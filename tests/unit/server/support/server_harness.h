@@ -26,6 +26,10 @@ namespace qlan::test {
 
 using Clock = std::chrono::steady_clock;
 
+inline int Number(const std::string& text) {
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
 // Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
  public:
@@ -73,7 +77,7 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::string& command)
       : out_(popen(("echo $$; exec setsid " + command + " 2>&1").c_str(), "r")) {
-    pid_ = WaitFor("\n") ? std::atoi(output_.c_str()) : -1;
+    pid_ = WaitFor("\n") ? Number(output_) : -1;
   }
   ~ChildProcess() { Stop(SIGKILL); }
   ChildProcess(const ChildProcess&) = delete;
@@ -129,7 +133,7 @@ inline int Connect(int port, const char* from = "127.0.0.1") {
 // Sends request and reads until the peer closes or timeoutMs pass: what arrived.
 inline std::string Exchange(int port, std::string_view request, int timeoutMs = 5000) {
   const int fd = Connect(port);
-  const timeval limit{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+  const timeval limit{timeoutMs / 1000, suseconds_t{timeoutMs % 1000} * 1000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string reply;
   char buffer[65536];
@@ -154,7 +158,7 @@ inline std::vector<std::string> Cases(std::string_view joined) {
 }
 
 inline int StatusOf(const std::string& reply) {
-  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(reply.c_str() + 9) : 0;
+  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? Number(reply.substr(9)) : 0;
 }
 
 inline std::string BodyOf(const std::string& reply) {
