@@ -2,9 +2,13 @@
 // connection as the tool does, for a fixed time per kind. Prints requests per second for
 // downloads of the table and for entry uploads (the tool's exact LF-only request), each as
 // a ratio to the anchor, a request for a path that does not exist (the connection and
-// HTTP cost alone), and counts every failed request.
+// HTTP cost alone), and counts every failed request. With --serve, the stack of
+// scripts/serve is started instead (nginx in front, table cached there) and downloads are
+// measured through the front as well; entries still go to the server, since the front
+// lets one address make only 10 a minute.
 //
 // usage: server_load_bench [--server PATH] [--clients N] [--seconds S] [--synchronous full|normal]
+//                          [--serve SCRIPT]
 // PATH defaults to qlan-ranking-server in the build folder above this program's folder.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,22 +32,27 @@
 #include <thread>
 #include <vector>
 
+#include "app/byte_source.h"
+#include "net/base64.h"
 #include "records/replay.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One request on a fresh connection; the whole reply ("" on any failure or after 10 s).
-std::string Exchange(int port, const std::string& request) {
+// One request on a fresh connection from loopback address 127.0.0.(1 + client % 250), as
+// players come from many addresses; the whole reply ("" on any failure or after 10 s).
+std::string Exchange(int port, int client, const std::string& request) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return "";
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<std::uint32_t>(client % 250));
+  std::string reply;
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   addr.sin_port = htons(static_cast<std::uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+  if (bound && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
     std::size_t sent = 0;
     bool ok = true;
     while (ok && sent < request.size()) {
@@ -72,26 +81,12 @@ std::string Exchange(int port, const std::string& request) {
   return reply;
 }
 
+// The tool's Base64 text: the tool's own encoder.
 std::string Base64Lines(const std::vector<unsigned char>& bytes) {
-  static const char* const kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  int groups = 0;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    if (groups == 16) {
-      out += '\n';
-      groups = 0;
-    }
-    unsigned v = static_cast<unsigned>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) v |= bytes[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
-    ++groups;
-  }
-  return out;
+  qlan::MemorySource source(bytes.data(), bytes.size());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  std::string text(static_cast<std::size_t>(qlan::Base64TextLength(size)), '\0');
+  return qlan::encodeBase64Into(source, size, text.data()) ? text : std::string();
 }
 
 // A valid replay of the route with a payload of n bytes.
@@ -147,7 +142,7 @@ Phase Run(int port, int clients, double seconds, MakeRequest make, Check check) 
     threads.emplace_back([&, c] {
       long i = 0;
       while (Clock::now() < end) {
-        const std::string reply = Exchange(port, make(c, i++));
+        const std::string reply = Exchange(port, c, make(c, i++));
         (check(reply) ? ok : failed)++;
       }
     });
@@ -198,6 +193,7 @@ int main(int argc, char** argv) {
   int clients = 16;
   double seconds = 5;
   std::string sync = "full";
+  std::string serve;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     long n = 0;
@@ -210,6 +206,8 @@ int main(int argc, char** argv) {
       if (!ParseSeconds(argv[i + 1], &seconds)) return Fail("bad --seconds");
     } else if (arg == "--synchronous") {
       sync = argv[i + 1];
+    } else if (arg == "--serve") {
+      serve = argv[i + 1];
     }
   }
 
@@ -227,32 +225,64 @@ int main(int argc, char** argv) {
   const std::string threads = std::to_string(clients < 16 ? 16 : clients);
   std::vector<std::string> args = {server,    "--port",    "0",     "--db",          db,
                                    "--quiet", "--threads", threads, "--synchronous", sync};
+  // scripts/serve: the front on a port that was free a moment ago, the server behind it.
+  int frontPort = 0;
+  if (!serve.empty()) {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(probe, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+      frontPort = ntohs(addr.sin_port);
+    }
+    close(probe);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    setenv("QLAN_SERVER_PROGRAM", server.c_str(), 1);
+    args = {serve,
+            "--port",
+            std::to_string(frontPort),
+            "--dir",
+            folder + "/serve",
+            "--",
+            "--quiet",
+            "--threads",
+            threads,
+            "--synchronous",
+            sync};
+  }
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
   std::vector<char*> argvChild;
   argvChild.reserve(args.size() + 1);
   for (auto& a : args) argvChild.push_back(a.data());
   argvChild.push_back(nullptr);
   pid_t pid = 0;
   const int spawned =
-      posix_spawn(&pid, server.c_str(), &actions, nullptr, argvChild.data(), environ);
+      posix_spawn(&pid, args[0].c_str(), &actions, &attr, argvChild.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
   close(out[1]);
   if (spawned != 0) {
     close(out[0]);
     std::filesystem::remove_all(folder);
     return Fail("cannot start " + server);
   }
-  // The first line names the port: "... listening on 127.0.0.1:PORT (database ...)".
+  // The server's first line names its port: "... listening on 127.0.0.1:PORT (database
+  // ...)"; scripts/serve's: "serve: http://127.0.0.1:FRONT/ (front), server on 127.0.0.1:PORT".
   std::string first;
   char ch;
   pollfd p{out[0], POLLIN, 0};
-  while (first.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 &&
+  while (first.find('\n') == std::string::npos && poll(&p, 1, 30000) > 0 &&
          read(out[0], &ch, 1) == 1)
     first += ch;
-  const std::size_t colon = first.find("127.0.0.1:");
+  const std::size_t colon = first.rfind("127.0.0.1:");
   long portNumber = 0;
   if (colon == std::string::npos ||
       !ParseLong(first.c_str() + colon + 10, 1, 65535, false, &portNumber)) {
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     close(out[0]);
     std::filesystem::remove_all(folder);
@@ -260,11 +290,11 @@ int main(int argc, char** argv) {
   }
   const int port = static_cast<int>(portNumber);
 
-  // Uploads cycle through routes and times so that the table changes with every entry.
-  std::vector<std::string> uploads;
-  uploads.reserve(200);
-  for (std::uint32_t k = 0; k < 200; ++k)
-    uploads.push_back(EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048)));
+  // Every upload is another replay (routes and times change), so every one is a new entry.
+  const auto upload = [](int c, long i) {
+    const auto k = static_cast<std::uint32_t>(c * 1000000L + i);
+    return EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048));
+  };
 
   const std::string anchorRequest =
       "GET /sw/qlan/nothing HTTP/1.1\r\nHost: ranking.quillane.example\r\nConnection: "
@@ -276,14 +306,9 @@ int main(int argc, char** argv) {
   const Phase anchor = Run(
       port, clients, seconds, [&](int, long) -> const std::string& { return anchorRequest; },
       [](const std::string& r) { return StatusIs(r, "404"); });
-  const Phase uploadsPhase = Run(
-      port, clients, seconds,
-      [&](int c, long i) -> const std::string& {
-        return uploads[static_cast<std::size_t>(static_cast<long>(c) * 7 + i) % uploads.size()];
-      },
-      [](const std::string& r) {
-        return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos;
-      });
+  const Phase uploadsPhase = Run(port, clients, seconds, upload, [](const std::string& r) {
+    return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos;
+  });
   const Phase downloads = Run(
       port, clients, seconds, [&](int, long) -> const std::string& { return downloadRequest; },
       [](const std::string& r) {
@@ -291,7 +316,19 @@ int main(int argc, char** argv) {
                r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
       });
 
-  kill(pid, SIGTERM);
+  // Through the front, the table cached there.
+  Phase front;
+  if (frontPort > 0) {
+    front = Run(
+        frontPort, clients, seconds,
+        [&](int, long) -> const std::string& { return downloadRequest; },
+        [](const std::string& r) {
+          return StatusIs(r, "200") && r.size() > 10888 &&
+                 r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
+        });
+  }
+
+  kill(-pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);
   close(out[0]);
@@ -308,9 +345,15 @@ int main(int argc, char** argv) {
   std::printf("  uploads (2 KB run)  %9.0f req/s  failed %ld  ratio to anchor %.2f\n",
               uploadsPhase.PerSecond(), uploadsPhase.failed,
               anchor.PerSecond() > 0 ? uploadsPhase.PerSecond() / anchor.PerSecond() : 0);
+  if (frontPort > 0) {
+    std::printf(
+        "  downloads, front    %9.0f req/s  failed %ld  ratio to the server's downloads %.2f\n",
+        front.PerSecond(), front.failed,
+        downloads.PerSecond() > 0 ? front.PerSecond() / downloads.PerSecond() : 0);
+  }
   std::printf("  server exit: %s\n",
               WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "clean (0)" : "NOT CLEAN");
   const bool clean = anchor.failed == 0 && downloads.failed == 0 && uploadsPhase.failed == 0 &&
-                     WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                     front.failed == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return clean ? 0 : 1;
 }

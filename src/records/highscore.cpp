@@ -15,15 +15,6 @@ namespace {
 
 Scrambler g_scrambler;
 
-// The table's leading word, and where a route's block keeps the time of its best entry.
-constexpr std::size_t kTableLeadSize = 4;
-constexpr std::size_t kBestTimeOffset = 8;
-constexpr std::uint32_t kNoTime = 0xFFFFFFFFu;
-
-void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // The per-user folder (-1 when it cannot be had) joined with the file name (-108 when
 // the whole path would reach 260 characters).
 std::int16_t HighScorePath(const char* fileName, char (&path)[kPathSize]) noexcept {
@@ -33,6 +24,10 @@ std::int16_t HighScorePath(const char* fileName, char (&path)[kPathSize]) noexce
 }
 
 }  // namespace
+
+void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+}
 
 unsigned char ReverseBits(unsigned char byte) noexcept {
   unsigned char out = 0;
@@ -56,8 +51,8 @@ void ResetHighScoreTable() noexcept {
   g_highScoreTable.fill(0);
   for (std::size_t k = 0; k < kRouteCount; ++k) {
     PutLittleEndian(
-        g_highScoreTable.data() + kTableLeadSize + kHighScoreBlockSize * k + kBestTimeOffset,
-        kNoTime);
+        g_highScoreTable.data() + kHighScoreHeaderSize + kHighScoreBlockSize * k + kHighScoreTimeOffset,
+        kHighScoreNoTime);
   }
 }
 

@@ -15,6 +15,15 @@ inline constexpr char kHighScoreFileC[] = "qlanc.ee";
 inline constexpr std::size_t kHighScoreTableSize = 10884;
 inline constexpr std::size_t kHighScoreFileSize = 10888;
 inline constexpr std::size_t kHighScoreBlockSize = 272;
+// Inside the table: a leading word, then one block per route; a block has four words
+// (count, best distance, best time, best date) and then the identifier slots.
+inline constexpr std::size_t kHighScoreHeaderSize = 4;
+inline constexpr std::size_t kHighScoreTimeOffset = 8;
+inline constexpr std::size_t kHighScoreSlotsOffset = 16;
+inline constexpr std::size_t kHighScoreSlotCount = 16;
+inline constexpr std::size_t kHighScoreSlotSize = 16;
+// The best time of a route that has no entry.
+inline constexpr std::uint32_t kHighScoreNoTime = 0xFFFFFFFFu;
 inline constexpr std::int32_t kMaxScrambledBlock = 16384;
 
 inline constexpr std::int16_t kHighScoreBlockTooLong = -50;
@@ -32,6 +41,9 @@ struct Scrambler {
 };
 
 unsigned char ReverseBits(unsigned char byte) noexcept;
+
+// The table's and the files' word order.
+void PutLittleEndian(unsigned char* out, std::uint32_t value) noexcept;
 
 // Sets g_highScoreTable to the empty table.
 void ResetHighScoreTable() noexcept;

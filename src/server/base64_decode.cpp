@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "net/base64.h"
+
 namespace qlan::server {
 namespace {
 
@@ -14,9 +16,8 @@ constexpr std::uint8_t kSkip = 0xFD;
 constexpr std::array<std::uint8_t, 256> MakeTable() {
   std::array<std::uint8_t, 256> t{};
   for (auto& v : t) v = kInvalid;
-  const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (std::uint8_t i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = i;
-  t['='] = kPad;
+  for (std::uint8_t i = 0; i < 64; ++i) t[static_cast<unsigned char>(kBase64Alphabet[i])] = i;
+  t[static_cast<unsigned char>(kBase64Pad)] = kPad;
   t['\r'] = kSkip;
   t['\n'] = kSkip;
   return t;

@@ -3,6 +3,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace qlan::server {
 namespace {
 
@@ -58,7 +60,7 @@ void ReadEntry(sqlite3_stmt* s, StoredEntry* e) {
 EntryStore::~EntryStore() { Close(); }
 
 void EntryStore::FinalizeAll() noexcept {
-  for (sqlite3_stmt** s : {&insert_, &find_, &rank_, &count_, &best_, &counts_, &replay_}) {
+  for (sqlite3_stmt** s : {&insert_, &find_, &rank_, &count_, &best_, &counts_, &same_}) {
     sqlite3_finalize(*s);
     *s = nullptr;
   }
@@ -133,8 +135,11 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
       "SELECT id, route, time_ticks, distance, created FROM entries WHERE route = ?1"
       " ORDER BY time_ticks, distance DESC, rowid LIMIT ?2;");
   counts_ = Prepare("SELECT route, COUNT(*) FROM entries GROUP BY route;");
-  replay_ = Prepare("SELECT replay FROM entries WHERE id = ?1;");
-  if (!insert_ || !find_ || !rank_ || !count_ || !best_ || !counts_ || !replay_) {
+  // Identical bytes have identical header values, so the rank index finds the candidates.
+  same_ = Prepare(
+      "SELECT id, route, time_ticks, distance, created, replay FROM entries"
+      " WHERE route = ?1 AND time_ticks = ?2 AND distance = ?3;");
+  if (!insert_ || !find_ || !rank_ || !count_ || !best_ || !counts_ || !same_) {
     *error = sqlite3_errmsg(db_);
     FinalizeAll();
     sqlite3_close(db_);
@@ -149,14 +154,31 @@ std::uint64_t EntryStore::generation() const noexcept {
   return generation_;
 }
 
-StoreResult EntryStore::Add(const StoredEntry& entry, std::string_view replay) {
+StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (db_ == nullptr) return StoreResult::kFailed;
+  {
+    StatementUse use(same_);
+    sqlite3_bind_int64(same_, 1, entry->route);
+    sqlite3_bind_int64(same_, 2, entry->timeTicks);
+    sqlite3_bind_int64(same_, 3, entry->distance);
+    int rc;
+    while ((rc = sqlite3_step(same_)) == SQLITE_ROW) {
+      const void* blob = sqlite3_column_blob(same_, 5);
+      const auto size = static_cast<std::size_t>(sqlite3_column_bytes(same_, 5));
+      if (size == replay.size() && (size == 0 || std::memcmp(blob, replay.data(), size) == 0)) {
+        ReadEntry(same_, entry);
+        return StoreResult::kExisting;
+      }
+    }
+    if (rc != SQLITE_DONE) return StoreResult::kFailed;
+  }
   StatementUse use(insert_);
-  if (!BindText(insert_, 1, entry.id) || sqlite3_bind_int64(insert_, 2, entry.route) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 3, entry.timeTicks) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 4, entry.distance) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 5, entry.created) != SQLITE_OK ||
+  if (!BindText(insert_, 1, entry->id) ||
+      sqlite3_bind_int64(insert_, 2, entry->route) != SQLITE_OK ||
+      sqlite3_bind_int64(insert_, 3, entry->timeTicks) != SQLITE_OK ||
+      sqlite3_bind_int64(insert_, 4, entry->distance) != SQLITE_OK ||
+      sqlite3_bind_int64(insert_, 5, entry->created) != SQLITE_OK ||
       sqlite3_bind_blob64(insert_, 6, replay.data(), replay.size(), SQLITE_STATIC) != SQLITE_OK) {
     return StoreResult::kFailed;
   }
@@ -198,20 +220,6 @@ StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint3
     if (sqlite3_step(count_) != SQLITE_ROW) return StoreResult::kFailed;
     *routeCount = ColumnU32(count_, 0);
   }
-  return StoreResult::kOk;
-}
-
-StoreResult EntryStore::Replay(std::string_view id, std::string* replay) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (db_ == nullptr) return StoreResult::kFailed;
-  StatementUse use(replay_);
-  if (!BindText(replay_, 1, id)) return StoreResult::kFailed;
-  const int rc = sqlite3_step(replay_);
-  if (rc == SQLITE_DONE) return StoreResult::kNotFound;
-  if (rc != SQLITE_ROW) return StoreResult::kFailed;
-  const void* blob = sqlite3_column_blob(replay_, 0);
-  const int size = sqlite3_column_bytes(replay_, 0);
-  replay->assign(blob ? static_cast<const char*>(blob) : "", static_cast<std::size_t>(size));
   return StoreResult::kOk;
 }
 

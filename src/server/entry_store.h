@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/highscore.h"
 #include "records/replay.h"
 
 struct sqlite3;
@@ -16,7 +17,7 @@ struct sqlite3_stmt;
 namespace qlan::server {
 
 // Identifiers of this many best entries per route go into the high-score table.
-inline constexpr std::size_t kBestPerRoute = 16;
+inline constexpr std::size_t kBestPerRoute = kHighScoreSlotCount;
 
 struct StoredEntry {
   std::string id;
@@ -32,7 +33,8 @@ struct RouteStanding {
   std::vector<StoredEntry> best;  // at most kBestPerRoute
 };
 
-enum class StoreResult { kOk, kNotFound, kDuplicate, kFailed };
+// kExisting: the same replay bytes are stored already.
+enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed };
 
 class EntryStore {
  public:
@@ -47,14 +49,14 @@ class EntryStore {
   bool Open(const std::string& path, bool fullSync, std::string* error);
   void Close() noexcept;
 
-  // kOk, kDuplicate (the identifier is taken) or kFailed.
-  StoreResult Add(const StoredEntry& entry, std::string_view replay);
+  // kOk; kExisting with *entry replaced by the stored entry of the same replay bytes, so
+  // that a replay posted again is the same entry; kDuplicate (the identifier is taken) or
+  // kFailed.
+  StoreResult Add(StoredEntry* entry, std::string_view replay);
   // kOk with the entry, its rank on its route (1 = best) and the route's entry count;
   // kNotFound or kFailed.
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
                    std::uint32_t* routeCount);
-  // The stored replay bytes of an entry.
-  StoreResult Replay(std::string_view id, std::string* replay);
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
 
@@ -73,7 +75,7 @@ class EntryStore {
   sqlite3_stmt* count_ = nullptr;
   sqlite3_stmt* best_ = nullptr;
   sqlite3_stmt* counts_ = nullptr;
-  sqlite3_stmt* replay_ = nullptr;
+  sqlite3_stmt* same_ = nullptr;
   std::uint64_t generation_ = 1;
 };
 

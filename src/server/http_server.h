@@ -1,15 +1,18 @@
-// The ranking server on top of cpp-httplib. The library keeps its accept loop, thread
-// pool, routing, body reading and response writing; each connection is driven here so
-// that heads with LF line ends and absolute-form targets are accepted (the library takes
-// neither), and so that heads, bodies and idle time are bounded.
+// The ranking server's HTTP side: its own accept loop and worker threads. Heads with LF
+// line ends and absolute-form targets are taken as the tool sends them; heads, bodies and
+// idle time are bounded, and a full queue is answered 503 at accept time.
 #pragma once
-#include <httplib.h>
-
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "server/ranking_service.h"
 
@@ -24,27 +27,41 @@ struct ServerOptions {
   int requestTimeoutMs = 300000;  // a whole request, body and reply included (slow links)
   int maxRequestsPerConnection = 100;
   int listenBacklog = 1024;
+  // The client's address comes from the front's X-Real-IP line (the socket's peer is the
+  // front); without a front that line is the client's own and is ignored.
+  bool behindFront = false;
   // Receives one line per request (without line end); none when empty.
   std::function<void(std::string_view)> log;
 };
 
-class RankingHttpServer : public httplib::Server {
+class RankingHttpServer {
  public:
   RankingHttpServer(RankingService& service, ServerOptions options);
-  ~RankingHttpServer() override;
+  ~RankingHttpServer();
+  RankingHttpServer(const RankingHttpServer&) = delete;
+  RankingHttpServer& operator=(const RankingHttpServer&) = delete;
 
-  // Binds to host:port (port 0: a free port) with a listen queue long enough for bursts
-  // of clients (the library's own is 5). The bound port, or -1.
+  // Binds and listens on host:port (port 0: a free port). The bound port, or -1.
   int Bind(const std::string& host, int port);
+  // Accepts and serves until Stop; the workers have ended when it returns. False when
+  // not bound.
+  bool Run();
+  // Safe from any thread; connections being served end within a wait slice.
+  void Stop() noexcept;
 
  private:
-  bool process_and_close_socket(socket_t sock) override;
+  void Work();
   void ServeConnection(int fd);
-  void Log(const std::string& line) const;
+  bool running() const noexcept { return !stopping_.load(); }
 
   RankingService& service_;
   ServerOptions options_;
-  std::atomic<std::size_t> pending_{0};
+  int listenFd_ = -1;
+  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<int> queue_;
+  std::vector<std::thread> workers_;
 };
 
 // Seconds since 1970 UTC, as stored with an entry.

@@ -40,6 +40,7 @@ constexpr char kUsage[] =
     "  --keep-alive SEC    idle time between requests on one connection (default 5)\n"
     "  --request-timeout SEC  time for a whole request, body and reply (default 300)\n"
     "  --add-replay FILE   store this replay file as an entry at start (repeatable)\n"
+    "  --behind-front      the client's address is the front's X-Real-IP line\n"
     "  --quiet             no request log\n"
     "  --help              this text\n";
 
@@ -111,6 +112,8 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       return 1;
     } else if (arg == "--quiet") {
       a->quiet = true;
+    } else if (arg == "--behind-front") {
+      a->server.behindFront = true;
     } else if (!value(&v)) {
       return Refuse(std::string("unknown option or missing value: ") + argv[i], true);
     } else if (arg == "--port") {
@@ -185,11 +188,12 @@ int main(int argc, char** argv) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     qlan::server::StoredEntry entry;
-    const int status =
-        !in.is_open() ? 404 : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
-    if (status != 0) {
+    const qlan::server::Outcome outcome =
+        !in.is_open() ? qlan::server::Outcome::kNotFound
+                      : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
+    if (outcome != qlan::server::Outcome::kOk) {
       WriteLine(2, "qlan-ranking-server: " + path + ": not stored (status " +
-                       std::to_string(status) + ")");
+                       std::to_string(qlan::server::HttpStatus(outcome)) + ")");
       return 1;
     }
     WriteLine(
@@ -215,12 +219,12 @@ int main(int argc, char** argv) {
       if (sig == SIGINT || sig == SIGTERM) {
         WriteLine(1, std::string("qlan-ranking-server stopping (") +
                          (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
-        server.stop();
+        server.Stop();
         return;
       }
     }
   });
-  const bool listened = server.listen_after_bind();
+  const bool listened = server.Run();
   done = true;
   signalWaiter.join();
   store.Close();

@@ -4,19 +4,13 @@
 #include <ctime>
 #include <mutex>
 
+#include "app/text.h"
 #include "records/record_list.h"
 
 namespace qlan::server {
 namespace {
 
 std::mutex g_labelMutex;
-
-std::string Trimmed(const char* text) {
-  std::string_view s(text);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
 
 constexpr char kPageStart[] =
     "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -59,12 +53,12 @@ std::string EscapeHtml(std::string_view text) {
 
 std::string DistanceLabel(std::uint32_t metres) {
   std::lock_guard<std::mutex> lock(g_labelMutex);
-  return Trimmed(FormatDistance(metres));
+  return std::string(TrimBlanks(FormatDistance(metres)));
 }
 
 std::string TimeLabel(std::uint32_t ticks) {
   std::lock_guard<std::mutex> lock(g_labelMutex);
-  return Trimmed(FormatTime(ticks));
+  return std::string(TrimBlanks(FormatTime(ticks)));
 }
 
 std::string JapanDateText(std::int64_t seconds) {
@@ -118,7 +112,8 @@ std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank,
   return page;
 }
 
-std::string RenderErrorPage(int status, std::string_view message) {
+std::string RenderErrorPage(Outcome outcome) {
+  const int status = HttpStatus(outcome);
   std::string page = kPageStart;
   page += "エラー ";
   page += std::to_string(status);
@@ -126,7 +121,7 @@ std::string RenderErrorPage(int status, std::string_view message) {
   page += "<h1>エラー ";
   page += std::to_string(status);
   page += "</h1>\n<p>";
-  page += EscapeHtml(message);
+  page += EscapeHtml(OutcomeMessage(outcome));
   page += "</p>\n";
   page += kPageEnd;
   return page;

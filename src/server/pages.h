@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "server/entry_store.h"
+#include "server/outcome.h"
 
 namespace qlan::server {
 
@@ -15,8 +16,8 @@ std::string RenderEntryAccepted(const StoredEntry& entry);
 // Route, distance and time with the tool's labels, date (Japan time) and rank.
 std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::uint32_t routeCount);
 
-// A short page for a refused request; message is plain text (escaped here).
-std::string RenderErrorPage(int status, std::string_view message);
+// A short page for a refused request, with the outcome's status and text.
+std::string RenderErrorPage(Outcome outcome);
 
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);

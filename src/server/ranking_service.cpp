@@ -15,11 +15,11 @@ namespace {
 
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
-Reply Error(int status, std::string_view message) {
+Reply Error(Outcome outcome) {
   Reply r;
-  r.status = status;
+  r.outcome = outcome;
   r.contentType = kHtml;
-  r.body = RenderErrorPage(status, message);
+  r.body = RenderErrorPage(outcome);
   return r;
 }
 
@@ -35,7 +35,7 @@ Reply RankingService::ScoreTable() {
   if (!table) {
     std::vector<RouteStanding> routes;
     if (store_.Standings(&routes) != StoreResult::kOk) {
-      return Error(500, "データベースを読めません。(database read failed)");
+      return Error(Outcome::kStoreReadFailed);
     }
     const std::vector<unsigned char> file = BuildHighScoreFile(routes);
     table = std::make_shared<const std::string>(file.begin(), file.end());
@@ -50,50 +50,43 @@ Reply RankingService::ScoreTable() {
   return r;
 }
 
-int RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry) {
-  if (replay.size() > kMaxReplayBytes) return 413;
+Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry) {
+  if (replay.size() > kMaxReplayBytes) return Outcome::kReplayTooLarge;
   ReplaySummary summary{};
   const int check = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(replay.data()),
                                         replay.size(), &summary);
-  if (check != 0) return 422;
+  if (check != 0) return Outcome::kInvalidReplay;
   entry->route = summary.route;
   entry->timeTicks = summary.time;
   entry->distance = summary.distance;
   entry->created = now;
   // A clash of 96 random bits is practically impossible; a few tries cover it anyway.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!NewEntryId(&entry->id)) return 503;
-    const StoreResult stored = store_.Add(*entry, replay);
-    if (stored == StoreResult::kOk) return 0;
-    if (stored != StoreResult::kDuplicate) return 503;
+    if (!NewEntryId(&entry->id)) return Outcome::kNotStored;
+    const StoreResult stored = store_.Add(entry, replay);
+    if (stored == StoreResult::kOk || stored == StoreResult::kExisting) return Outcome::kOk;
+    if (stored != StoreResult::kDuplicate) return Outcome::kNotStored;
   }
-  return 503;
+  return Outcome::kNotStored;
 }
 
 Reply RankingService::PostEntry(std::string_view contentType, std::string_view body,
                                 std::int64_t now) {
-  if (body.size() > kMaxEntryBody)
-    return Error(413, "送信データが大きすぎます。(request body too large)");
+  if (body.size() > kMaxEntryBody) return Error(Outcome::kBodyTooLarge);
   MultipartForm form;
-  if (!ParseMultipartForm(contentType, body, &form)) {
-    return Error(400, "フォームを読み取れません。(malformed multipart form)");
-  }
+  if (!ParseMultipartForm(contentType, body, &form)) return Error(Outcome::kBadForm);
   const FormPart* frep = form.Find("frep");
-  if (frep == nullptr) return Error(400, "リプレイがありません。(field frep missing)");
+  if (frep == nullptr) return Error(Outcome::kNoReplay);
   for (std::size_t i = 0; i < form.count; ++i) {
     if (&form.parts[i] != frep && form.parts[i].name == "frep") {
-      return Error(400, "リプレイが複数あります。(field frep repeated)");
+      return Error(Outcome::kRepeatedReplay);
     }
   }
   std::string replay;
-  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) {
-    return Error(400, "リプレイの Base64 が不正です。(bad Base64)");
-  }
+  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) return Error(Outcome::kBadBase64);
   StoredEntry entry;
-  const int status = AddReplay(replay, now, &entry);
-  if (status == 413) return Error(413, "リプレイが大きすぎます。(replay too large)");
-  if (status == 422) return Error(422, "リプレイが不正です。(invalid replay)");
-  if (status != 0) return Error(status, "エントリーを保存できません。(entry not stored)");
+  const Outcome outcome = AddReplay(replay, now, &entry);
+  if (outcome != Outcome::kOk) return Error(outcome);
   Reply r;
   r.contentType = kHtml;
   r.body = RenderEntryAccepted(entry);
@@ -101,15 +94,13 @@ Reply RankingService::PostEntry(std::string_view contentType, std::string_view b
 }
 
 Reply RankingService::EntryPage(std::string_view uniqueId) {
-  if (!IsEntryIdShape(uniqueId)) return Error(404, "そのエントリーはありません。(unknown entry)");
+  if (!IsEntryIdShape(uniqueId)) return Error(Outcome::kUnknownEntry);
   StoredEntry entry;
   std::uint32_t rank = 0;
   std::uint32_t count = 0;
   const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count);
-  if (found == StoreResult::kNotFound)
-    return Error(404, "そのエントリーはありません。(unknown entry)");
-  if (found != StoreResult::kOk)
-    return Error(500, "データベースを読めません。(database read failed)");
+  if (found == StoreResult::kNotFound) return Error(Outcome::kUnknownEntry);
+  if (found != StoreResult::kOk) return Error(Outcome::kStoreReadFailed);
   Reply r;
   r.contentType = kHtml;
   r.body = RenderEntryPage(entry, rank, count);

@@ -7,18 +7,20 @@
 #include <string>
 #include <string_view>
 
+#include "net/upload.h"
 #include "server/entry_store.h"
+#include "server/outcome.h"
 
 namespace qlan::server {
 
-// Largest body the tool can send: a Base64 text of at most 4,194,304 bytes plus the 231
-// bytes of the form's fixed lines, with room for a client's CR LF line ends.
-inline constexpr std::uint64_t kMaxEntryBody = 4194304 + 231 + 4096;
-// Largest replay: what a Base64 text of that size decodes to.
-inline constexpr std::size_t kMaxReplayBytes = 3145728;
+// Largest body the tool can send, with room for a client's CR LF line ends.
+inline constexpr std::uint64_t kMaxEntryBody =
+    std::uint64_t{kMaxEntryTextLength} + kFormFixedLength + 4096;
+// Largest replay: what a Base64 text of the tool's longest length decodes to.
+inline constexpr std::size_t kMaxReplayBytes = std::size_t{kMaxEntryTextLength} / 4 * 3;
 
 struct Reply {
-  int status = 200;
+  Outcome outcome = Outcome::kOk;
   std::string contentType;
   std::string body;
 };
@@ -32,9 +34,9 @@ class RankingService {
   // POST "/sw/qlan/hsentry/0/": the multipart form with the replay's Base64 in "frep";
   // now is the entry's date (seconds since 1970 UTC).
   Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now);
-  // Validates and stores replay bytes (as PostEntry does after decoding). 0 and *entry,
-  // or the HTTP status that refuses them.
-  int AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
+  // Validates and stores replay bytes (as PostEntry does after decoding): kOk and *entry
+  // (the stored one when the same bytes came before), or why they are refused.
+  Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
 

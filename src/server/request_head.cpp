@@ -1,4 +1,4 @@
-// Request-head checks and rewriting for the HTTP library.
+// Request-head checks.
 #include "server/request_head.h"
 
 #include "app/text.h"
@@ -93,41 +93,42 @@ HeadScan FindHeadEnd(std::string_view received, std::size_t* headEnd) noexcept {
   return received.size() >= kMaxHeadBytes ? HeadScan::kTooLarge : HeadScan::kNeedMore;
 }
 
-int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, NormalizedHead* out) {
+Outcome NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, NormalizedHead* out) {
   *out = NormalizedHead();
   std::string_view rest = head;
   std::string_view requestLine;
   do {
-    if (rest.empty()) return 400;
+    if (rest.empty()) return Outcome::kBadRequest;
     requestLine = TakeLine(&rest);
   } while (requestLine.empty());
 
   // method SP target SP version, single blanks as the grammar has them.
   const std::size_t sp1 = requestLine.find(' ');
-  if (sp1 == std::string_view::npos || sp1 == 0 || sp1 > 16) return 400;
+  if (sp1 == std::string_view::npos || sp1 == 0 || sp1 > 16) return Outcome::kBadRequest;
   const std::size_t sp2 = requestLine.find(' ', sp1 + 1);
-  if (sp2 == std::string_view::npos || sp2 == sp1 + 1) return 400;
+  if (sp2 == std::string_view::npos || sp2 == sp1 + 1) return Outcome::kBadRequest;
   const std::string_view method = requestLine.substr(0, sp1);
   std::string_view target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
   const std::string_view version = requestLine.substr(sp2 + 1);
   for (const char c : method) {
-    if (!IsTokenChar(c)) return 400;
+    if (!IsTokenChar(c)) return Outcome::kBadRequest;
   }
   if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-    if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[6] == '.') return 505;
-    return 400;
+    if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[6] == '.')
+      return Outcome::kVersion;
+    return Outcome::kBadRequest;
   }
-  if (target.size() > kMaxTargetLength) return 414;
+  if (target.size() > kMaxTargetLength) return Outcome::kTargetTooLong;
   for (const char c : target) {
     const auto u = static_cast<unsigned char>(c);
-    if (u <= 32 || u == 127) return 400;
+    if (u <= 32 || u == 127) return Outcome::kBadRequest;
   }
   if (StartsNoCase(target, "http://")) {
     // Absolute form, as a proxy receives it: keep path and query.
     out->absoluteForm = true;
     target.remove_prefix(7);
     const std::size_t pathStart = target.find_first_of("/?");
-    if (pathStart == 0) return 400;  // no authority
+    if (pathStart == 0) return Outcome::kBadRequest;  // no authority
     target = pathStart == std::string_view::npos ? std::string_view() : target.substr(pathStart);
     std::string origin;
     if (target.empty() || target.front() == '?') origin.push_back('/');
@@ -136,58 +137,50 @@ int NormalizeRequestHead(std::string_view head, std::uint64_t maxBody, Normalize
   } else if ((!target.empty() && target.front() == '/') || (target == "*" && method == "OPTIONS")) {
     out->target.assign(target);
   } else {
-    return 400;
+    return Outcome::kBadRequest;
   }
   out->method.assign(method);
-
-  out->head.reserve(head.size() + 64);
-  out->head.append(method)
-      .append(" ")
-      .append(out->target)
-      .append(" ")
-      .append(version)
-      .append("\r\n");
+  out->keepAlive = version == "HTTP/1.1";
 
   std::size_t lines = 0;
   bool haveLength = false;
   for (;;) {
     const std::string_view line = TakeLine(&rest);
     if (line.empty()) break;
-    if (++lines > kMaxHeaderLines) return 431;
-    if (IsBlank(line.front())) return 400;  // obsolete line folding
+    if (++lines > kMaxHeaderLines) return Outcome::kHeadTooLarge;
+    if (IsBlank(line.front())) return Outcome::kBadRequest;  // obsolete line folding
     const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon == 0) return 400;
+    if (colon == std::string_view::npos || colon == 0) return Outcome::kBadRequest;
     const std::string_view name = line.substr(0, colon);
     for (const char c : name) {
-      if (!IsTokenChar(c)) return 400;
+      if (!IsTokenChar(c)) return Outcome::kBadRequest;
     }
     const std::string_view value = TrimBlanks(line.substr(colon + 1));
     for (const char c : value) {
       const auto u = static_cast<unsigned char>(c);
-      if ((u < 32 && c != '\t') || u == 127) return 400;
+      if ((u < 32 && c != '\t') || u == 127) return Outcome::kBadRequest;
     }
-    if (EqualsIgnoringCase(name, "Transfer-Encoding")) return 501;
-    if (EqualsIgnoringCase(name, kContentTypeHeader)) continue;  // only the server sets it
+    if (EqualsIgnoringCase(name, "Transfer-Encoding")) return Outcome::kNotImplemented;
     if (EqualsIgnoringCase(name, "Content-Length")) {
       std::uint64_t length = 0;
-      if (!ParseLength(value, &length)) return 400;
-      if (haveLength && length != out->contentLength) return 400;
+      if (!ParseLength(value, &length)) return Outcome::kBadRequest;
+      if (haveLength && length != out->contentLength) return Outcome::kBadRequest;
       haveLength = true;
       out->contentLength = length;
-      if (length > maxBody) return 413;
+      if (length > maxBody) return Outcome::kBodyTooLarge;
     }
-    if (EqualsIgnoringCase(name, "Content-Type")) {
-      out->head.append(kContentTypeHeader);
-    } else {
-      out->head.append(name);
+    if (EqualsIgnoringCase(name, "Content-Type")) out->contentType.assign(value);
+    if (EqualsIgnoringCase(name, "X-Real-IP")) out->realIp.assign(value);
+    if (EqualsIgnoringCase(name, "Connection")) {
+      if (EqualsIgnoringCase(value, "close")) out->keepAlive = false;
+      if (EqualsIgnoringCase(value, "keep-alive")) out->keepAlive = true;
     }
-    out->head.append(": ").append(value).append("\r\n");
   }
-  if (!rest.empty()) return 400;  // bytes after the blank line are not part of the head
-  if (method == "POST" && !haveLength) return 411;
+  if (!rest.empty())
+    return Outcome::kBadRequest;  // bytes after the blank line are not part of the head
+  if (method == "POST" && !haveLength) return Outcome::kLengthRequired;
   out->hasBody = out->contentLength > 0;
-  out->head.append("\r\n");
-  return 0;
+  return Outcome::kOk;
 }
 
 }  // namespace qlan::server

@@ -4,16 +4,10 @@
 #include <cstring>
 
 #include "records/highscore.h"
+#include "records/replay.h"
 
 namespace qlan::server {
 namespace {
-
-void PutWord(unsigned char* at, std::uint32_t v) noexcept {
-  at[0] = static_cast<unsigned char>(v & 0xFF);
-  at[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
-  at[2] = static_cast<unsigned char>((v >> 16) & 0xFF);
-  at[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
-}
 
 std::uint32_t DateWord(std::int64_t seconds) noexcept {
   if (seconds < 0) return 0;
@@ -22,25 +16,27 @@ std::uint32_t DateWord(std::int64_t seconds) noexcept {
 
 }  // namespace
 
-static_assert(16 + kIdSlotSize * kBestPerRoute == kHighScoreBlockSize, "block layout");
+static_assert(kHighScoreSlotsOffset + kHighScoreSlotSize * kBestPerRoute == kHighScoreBlockSize &&
+                  kHighScoreHeaderSize + kHighScoreBlockSize * kRouteCount == kHighScoreTableSize,
+              "table layout");
 
 std::vector<unsigned char> BuildHighScoreTable(const std::vector<RouteStanding>& routes) {
   std::vector<unsigned char> table(kHighScoreTableSize, 0);
   for (std::size_t k = 0; k < static_cast<std::size_t>(kRouteCount); ++k) {
-    unsigned char* block = table.data() + 4 + kHighScoreBlockSize * k;
-    PutWord(block + 8, 0xFFFFFFFFu);
+    unsigned char* block = table.data() + kHighScoreHeaderSize + kHighScoreBlockSize * k;
+    PutLittleEndian(block + kHighScoreTimeOffset, kHighScoreNoTime);
     if (k >= routes.size()) continue;
     const RouteStanding& standing = routes[k];
-    PutWord(block + 0, standing.count);
+    PutLittleEndian(block + 0, standing.count);
     if (standing.best.empty()) continue;
     const StoredEntry& best = standing.best.front();
-    PutWord(block + 4, best.distance);
-    PutWord(block + 8, best.timeTicks);
-    PutWord(block + 12, DateWord(best.created));
+    PutLittleEndian(block + 4, best.distance);
+    PutLittleEndian(block + kHighScoreTimeOffset, best.timeTicks);
+    PutLittleEndian(block + 12, DateWord(best.created));
     for (std::size_t i = 0; i < standing.best.size() && i < kBestPerRoute; ++i) {
       const std::string& id = standing.best[i].id;
-      std::memcpy(block + 16 + kIdSlotSize * i, id.data(),
-                  id.size() < kIdSlotSize ? id.size() : kIdSlotSize);
+      std::memcpy(block + kHighScoreSlotsOffset + kHighScoreSlotSize * i, id.data(),
+                  id.size() < kHighScoreSlotSize ? id.size() : kHighScoreSlotSize);
     }
   }
   return table;

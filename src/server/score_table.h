@@ -18,8 +18,6 @@
 
 namespace qlan::server {
 
-inline constexpr std::size_t kIdSlotSize = 16;
-
 // The table bytes (unscrambled) for the standings of the 40 routes; routes missing from
 // the vector count as empty.
 std::vector<unsigned char> BuildHighScoreTable(const std::vector<RouteStanding>& routes);

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "server/entry_id.h"
-#include "server/pages.h"
-#include "support/temp_env.h"
 #include "unit/server/support/server_harness.h"
 
 namespace qlan::server {
@@ -13,9 +11,7 @@ namespace {
 
 constexpr char kToolType[] = "multipart/form-data; boundary=------AaXx00";
 
-std::string FormFor(const char* known) {
-  return test::ToolFormBody(test::Base64Lines(test::KnownFile(known)));
-}
+std::string FormFor(const char* known) { return test::ToolForm(test::KnownFile(known)); }
 
 class RankingServiceTest : public ::testing::Test {
  protected:
@@ -23,7 +19,6 @@ class RankingServiceTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(store_.Open(folder_.Join("ranking.db"), false, &error)) << error;
   }
-  // The stored entry with its rank and the route's count.
   std::tuple<StoredEntry, std::uint32_t, std::uint32_t> Find(const std::string& id) {
     StoredEntry entry;
     std::uint32_t rank = 0;
@@ -40,19 +35,20 @@ class RankingServiceTest : public ::testing::Test {
 TEST_F(RankingServiceTest, StoresTheToolsFormAndShowsItsPage) {
   const Reply reply =
       service_.PostEntry(kToolType, FormFor("replays/good/r745.replay"), 1700000000);
-  ASSERT_EQ(reply.status, 200) << reply.body;
-  EXPECT_EQ(reply.contentType, "text/html; charset=utf-8");
+  ASSERT_EQ(reply.outcome, Outcome::kOk) << reply.body;
   const std::string id = test::EntryIdIn(reply.body);
   ASSERT_TRUE(IsEntryIdShape(id)) << reply.body;
   const auto [entry, rank, count] = Find(id);
   EXPECT_EQ(std::tuple(entry.route, entry.distance, entry.timeTicks, entry.created),
             std::tuple(745u, 3456789u, 300000u, std::int64_t{1700000000}));
-  std::string stored;
-  ASSERT_EQ(store_.Replay(id, &stored), StoreResult::kOk);
-  EXPECT_EQ(stored, test::KnownFile("replays/good/r745.replay"));
+  // Stored byte for byte: the same bytes again are the same entry, any other are not.
+  StoredEntry again;
+  EXPECT_EQ(service_.AddReplay(test::KnownFile("replays/good/r745.replay"), 5, &again),
+            Outcome::kOk);
+  EXPECT_EQ(again.id, id);
 
   const Reply page = service_.EntryPage(id);
-  ASSERT_EQ(page.status, 200);
+  ASSERT_EQ(page.outcome, Outcome::kOk);
   // 1700000000 is 2023-11-14 22:13:20 UTC, 2023-11-15 07:13 in Japan.
   for (const char* text :
        {"<meta charset=\"utf-8\">", "<td>R 745</td>", "<td>3,456km</td>", "<td>1:23&#39;20</td>",
@@ -61,81 +57,62 @@ TEST_F(RankingServiceTest, StoresTheToolsFormAndShowsItsPage) {
   }
   for (const std::string& bad : {std::string(), std::string("' OR 1=1 --xxxxx"),
                                  std::string(16, 'A'), std::string(17, 'A')}) {
-    EXPECT_EQ(service_.EntryPage(bad).status, 404) << bad;
+    EXPECT_EQ(HttpStatus(service_.EntryPage(bad).outcome), 404) << bad;
   }
+  EXPECT_NE(service_.EntryPage("").body.find("<title>エラー 404</title>"), std::string::npos);
 }
 
-TEST_F(RankingServiceTest, RanksByTimeThenEntryOrderWithinTheRoute) {
+TEST_F(RankingServiceTest, RanksByTimeWithinTheRouteAndTakesTheSameBytesAsTheSameEntry) {
   const std::string replay = test::KnownFile("replays/good/r712.replay");
+  std::string slower = replay;
+  slower[7] = '\x01';  // time word 1 instead of 0
   StoredEntry first;
   StoredEntry second;
   StoredEntry other;
-  ASSERT_EQ(service_.AddReplay(replay, 1, &first), 0);
-  ASSERT_EQ(service_.AddReplay(replay, 2, &second), 0);
+  StoredEntry again;
+  ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
+  ASSERT_EQ(service_.AddReplay(replay, 2, &first), Outcome::kOk);
   // A faster run on another route does not change this route's ranks.
-  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 3, &other), 0);
-  EXPECT_NE(first.id, second.id);
+  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 3, &other),
+            Outcome::kOk);
+  EXPECT_TRUE(IsEntryIdShape(first.id) && first.id != second.id) << first.id << " " << second.id;
   EXPECT_EQ(std::get<1>(Find(first.id)), 1u);
   EXPECT_EQ(std::get<1>(Find(second.id)), 2u);
   EXPECT_EQ(std::get<2>(Find(second.id)), 2u);
+  // The same bytes again: the stored entry, its date unchanged, no new row.
+  ASSERT_EQ(service_.AddReplay(replay, 9, &again), Outcome::kOk);
+  EXPECT_EQ(std::tuple(again.id, again.created), std::tuple(first.id, std::int64_t{2}));
+  EXPECT_EQ(test::StoredCount(store_), 3u);
 }
 
 TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
   const std::string good = test::Base64Lines(test::KnownFile("replays/good/r710.replay"));
   const std::string part = "--------AaXx00\nContent-Disposition: form-data; name=";
+  const std::string end = "\n--------AaXx00--";
   const struct {
     std::string type;
     std::string body;
-    int status;
+    Outcome outcome;
   } cases[] = {
-      {"text/plain", FormFor("replays/good/r710.replay"), 400},
-      {kToolType, part + "\"frep\"\n\nQUJD\n", 400},
-      {kToolType, test::ToolFormBody("QUJD!!!!"), 400},
-      {kToolType, test::ToolFormBody("QUJ"), 400},
-      {kToolType, part + "\"other\"\n\n" + good + "\n--------AaXx00--", 400},
-      {kToolType,
-       part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--",
-       400},
-      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + "\n--------AaXx00--", 400},
-      {kToolType, test::ToolFormBody(""), 422},
-      {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), 422},
-      {kToolType, FormFor("replays/bad/huge-length-r710.replay"), 422},
-      {kToolType, std::string(kMaxEntryBody + 1, 'x'), 413},
+      {"text/plain", FormFor("replays/good/r710.replay"), Outcome::kBadForm},
+      {kToolType, part + "\"frep\"\n\nQUJD\n", Outcome::kBadForm},
+      {kToolType, part + "\"frep\"\n\nQUJD!!!!" + end, Outcome::kBadBase64},
+      {kToolType, part + "\"frep\"\n\nQUJ" + end, Outcome::kBadBase64},
+      {kToolType, part + "\"other\"\n\n" + good + end, Outcome::kNoReplay},
+      {kToolType, part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + end,
+       Outcome::kRepeatedReplay},
+      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + end, Outcome::kBadForm},
+      {kToolType, part + "\"frep\"\n\n" + end, Outcome::kInvalidReplay},
+      {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), Outcome::kInvalidReplay},
+      {kToolType, FormFor("replays/bad/huge-length-r710.replay"), Outcome::kInvalidReplay},
+      {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge},
   };
   for (const auto& c : cases) {
     const Reply reply = service_.PostEntry(c.type, c.body, 5);
-    EXPECT_EQ(reply.status, c.status) << c.body.substr(0, 200);
+    EXPECT_EQ(reply.outcome, c.outcome) << c.body.substr(0, 200);
     EXPECT_EQ(reply.body.find("**ID:"), std::string::npos);
   }
-  // A valid-looking replay of route 750, written out here: an empty payload's checksum is
-  // the route (0x2EE); 748 is taken.
-  std::string replay(64, '\0');
-  replay.replace(0, 4, "QLNR");
-  replay[14] = replay[58] = '\x02';
-  replay[15] = replay[59] = '\xEE';
-  StoredEntry entry;
-  EXPECT_EQ(service_.AddReplay(replay, 1, &entry), 422);
   EXPECT_EQ(test::StoredCount(store_), 0u);
-  replay[15] = replay[59] = '\xEC';
-  EXPECT_EQ(service_.AddReplay(replay, 1, &entry), 0);
-  EXPECT_EQ(entry.route, 748u);
-}
-
-TEST(EntryIds, AreSixteenUrlSafeCharactersAndDiffer) {
-  std::string a;
-  std::string b;
-  ASSERT_TRUE(NewEntryId(&a));
-  ASSERT_TRUE(NewEntryId(&b));
-  EXPECT_TRUE(IsEntryIdShape(a)) << a;
-  EXPECT_NE(a, b);
-  EXPECT_FALSE(IsEntryIdShape("abc+/abcabcabcab"));
-  EXPECT_FALSE(IsEntryIdShape("abcabcabcabcabc"));
-}
-
-TEST(Pages, EscapeMarkupInText) {
-  EXPECT_EQ(EscapeHtml("<a href=\"x\">'&'</a>"),
-            "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
-  EXPECT_EQ(RenderErrorPage(400, "<script>").find("<script>"), std::string::npos);
 }
 
 }  // namespace

@@ -1,35 +1,65 @@
-// A ranking server running in the test's own process on a loopback port, and a raw
-// client that sends exact bytes to it.
+// The server's test harness: the server in the test's own process, a child process in a
+// group of its own (the server program or scripts/serve), and a raw loopback client.
 #pragma once
-#include <cstdint>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "server/entry_store.h"
+#include "app/byte_source.h"
+#include "net/base64.h"
 #include "server/http_server.h"
-#include "server/ranking_service.h"
+#include "support/temp_env.h"
 
 namespace qlan::test {
 
+using Clock = std::chrono::steady_clock;
+
+inline int Number(const std::string& text) {
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+// Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
  public:
-  // Opens (or creates) the database at dbPath and listens on a free port of 127.0.0.1.
-  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {});
-  ~RunningServer();
-  RunningServer(const RunningServer&) = delete;
-  RunningServer& operator=(const RunningServer&) = delete;
-
+  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
+    std::string error;
+    if (!store_.Open(dbPath, false, &error)) return;
+    service_ = std::make_unique<server::RankingService>(store_);
+    options.log = [this](std::string_view line) {
+      std::lock_guard<std::mutex> lock(logMutex_);
+      log_.emplace_back(line);
+    };
+    http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
+    port_ = http_->Bind("127.0.0.1", 0);
+    if (port_ > 0) thread_ = std::thread([this] { http_->Run(); });
+  }
+  ~RunningServer() { Stop(); }
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
   server::EntryStore& store() { return store_; }
-  server::RankingService& service() { return *service_; }
-  // Stops listening and waits for the workers; the destructor does it too.
-  void Stop();
-  std::vector<std::string> LogLines();
+  void Stop() {
+    if (thread_.joinable()) {
+      http_->Stop();
+      thread_.join();
+    }
+    store_.Close();
+  }
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return log_;
+  }
 
  private:
   server::EntryStore store_;
@@ -41,31 +71,144 @@ class RunningServer {
   std::vector<std::string> log_;
 };
 
-// Connects to 127.0.0.1:port, sends request, and reads until the server closes or
-// timeoutMs pass. Returns what arrived ("" when the connection failed).
-std::string Exchange(int port, std::string_view request, int timeoutMs = 5000);
+// A command in a process group of its own (never the test's: a signal to it must not
+// reach the test), its standard output and error read here. The destructor kills the group.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::string& command)
+      : out_(popen(("echo $$; exec setsid " + command + " 2>&1").c_str(), "r")) {
+    pid_ = WaitFor("\n") ? Number(output_) : -1;
+  }
+  ~ChildProcess() { Stop(SIGKILL); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-// Parts of a reply: its status code (0 when unreadable) and its body.
-int StatusOf(const std::string& reply);
-std::string BodyOf(const std::string& reply);
+  // Reads output until text appears, the output ends, or 20 s pass.
+  bool WaitFor(const std::string& text) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
+    char buffer[4096];
+    while (out_ != nullptr && output_.find(text) == std::string::npos) {
+      pollfd p{fileno(out_), POLLIN, 0};
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (poll(&p, 1, std::max(0, static_cast<int>(left.count()))) <= 0) return false;
+      const ssize_t n = read(fileno(out_), buffer, sizeof buffer);
+      if (n <= 0) return false;
+      output_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return out_ != nullptr;
+  }
+  // Sends sig to the group and waits for the exit (ctest's time-out bounds it): the exit
+  // status or 128 + the signal.
+  int Stop(int sig) {
+    if (pid_ > 0) kill(-pid_, sig);
+    pid_ = -1;
+    WaitFor("\x01");  // the rest of the output
+    const int status = out_ == nullptr ? -1 : pclose(out_);
+    out_ = nullptr;
+    return status < 0 ? -1 : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  }
+  const std::string& output() const { return output_; }
 
-// The tool's own Base64 text of bytes (64-character lines joined by LF).
-std::string Base64Lines(std::string_view bytes);
+ private:
+  FILE* out_;
+  pid_t pid_ = -1;
+  std::string output_;
+};
 
-// The tool's form around a Base64 text, and the whole LF-only request the tool sends
-// (absolute form when absolute is true), with its two extra LFs after the body.
-std::string ToolFormBody(std::string_view base64Text);
-std::string ToolEntryRequest(std::string_view body, bool absolute);
+// A connection from the loopback address `from` to 127.0.0.1:port, or -1.
+inline int Connect(int port, const char* from = "127.0.0.1") {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &addr.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  }
+  if (fd >= 0) close(fd);
+  return -1;
+}
 
-std::string ReadFileBytes(const std::string& path);
-// A file of the shared test data ("replays/good/r710.replay"), as bytes.
-std::string KnownFile(const std::string& relative);
+// Sends request and reads until the peer closes or timeoutMs pass: what arrived.
+inline std::string Exchange(int port, std::string_view request, int timeoutMs = 5000) {
+  const int fd = Connect(port);
+  const timeval limit{timeoutMs / 1000, suseconds_t{timeoutMs % 1000} * 1000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string reply;
+  char buffer[65536];
+  ssize_t n = 0;
+  for (std::size_t sent = 0; fd >= 0 && sent < request.size() && n >= 0; sent += std::size_t(n)) {
+    n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+  }
+  while (fd >= 0 && (n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+    reply.append(buffer, std::size_t(n));
+  if (fd >= 0) close(fd);
+  return reply;
+}
 
-// The identifier on the reply's "**ID:" line; "" when there is none.
-std::string EntryIdIn(const std::string& body);
-// How many entries the store holds over all routes.
-std::size_t StoredCount(server::EntryStore& store);
-// Asks for the entry page of id in origin form; the reply's status.
-int EntryPageStatus(int port, const std::string& id);
+// The cases of a table written as one text, "|" between them.
+inline std::vector<std::string> Cases(std::string_view joined) {
+  std::vector<std::string> cases;
+  for (std::size_t at = 0, bar = 0; bar != std::string_view::npos; at = bar + 1) {
+    bar = joined.find('|', at);
+    cases.emplace_back(joined.substr(at, bar - at));
+  }
+  return cases;
+}
+
+inline int StatusOf(const std::string& reply) {
+  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? Number(reply.substr(9)) : 0;
+}
+
+inline std::string BodyOf(const std::string& reply) {
+  const std::size_t end = reply.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+// The tool's Base64 text (64-character lines joined by LF) and its form around it.
+inline std::string Base64Lines(std::string_view bytes) {
+  MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
+  return encodeBase64Into(source, size, text.data()) ? text : "";
+}
+inline std::string ToolForm(std::string_view replay) {
+  return "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"
+         "--------AaXx00\nContent-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
+         "Content-Type: application/octet-stream; Encoding: base64\n\n" +
+         Base64Lines(replay) + "\n--------AaXx00--";
+}
+
+// The whole LF-only request the tool sends around a form body, two extra LFs included.
+inline std::string ToolRequest(std::string_view body, bool absolute = true) {
+  return std::string(absolute ? "POST http://ranking.quillane.example" : "POST ") +
+         "/sw/qlan/hsentry/0/ HTTP/1.1\nHost: ranking.quillane.example\n"
+         "User-Agent: QuillaneTool/050702\nConnection: close\n"
+         "Content-Type: multipart/form-data; boundary=------AaXx00\nContent-Length: " +
+         std::to_string(body.size()) + "\n\n" + std::string(body) + "\n\n";
+}
+
+inline std::string FileText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadAll(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+inline std::string KnownFile(const std::string& relative) {
+  return FileText(TestDataPath(relative));
+}
+
+// The identifier on the "**ID:" line of a reply or page; "" when there is none.
+inline std::string EntryIdIn(const std::string& text) {
+  const std::size_t at = text.find("\n**ID:");
+  const std::size_t end = at == std::string::npos ? at : text.find('\n', at + 6);
+  return end == std::string::npos ? "" : text.substr(at + 6, end - at - 6);
+}
+
+inline std::size_t StoredCount(server::EntryStore& store) {
+  std::vector<server::RouteStanding> routes;
+  std::size_t n = store.Standings(&routes) == server::StoreResult::kOk ? 0 : SIZE_MAX;
+  for (const server::RouteStanding& r : routes) n += r.count;
+  return n;
+}
 
 }  // namespace qlan::test
