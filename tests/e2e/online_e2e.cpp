@@ -2,9 +2,6 @@
 // peer, and the browser launch captured by a stand-in browser.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "driver.h"
 #include "net/ranking.h"
 #include "support/loopback_peer.h"
@@ -16,100 +13,80 @@ namespace {
 
 using test::LoopbackPeer;
 using test::ReadAll;
-using test::TestDataPath;
 using test::UserDataFixture;
 
+constexpr wchar_t kDownload[] = L"ダウンロード";
+constexpr wchar_t kEntry[] = L"エントリー";
+constexpr wchar_t kDownloadQuestion[] =
+    L"インターネットに接続し最新のハイスコア記録を取得します。\nダウンロードが成功すると、現在"
+    L"のデータは上書きされ消滅します。\nよろしいですか？";
+constexpr wchar_t kEntryQuestion[] =
+    L"インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開されま"
+    L"す。\nよろしいですか？";
+constexpr wchar_t kUploaded[] =
+    L"走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタンを"
+    L"押してから10秒程度お待ちください。";
+
 void UseProxy(Tool& tool, int port) {
+  ASSERT_NE(tool.Dialog(), nullptr);
   tool.Click(IDC_USE_PROXY);
   tool.SetText(IDE_PROXY_ADDRESS, L"127.0.0.1");
   tool.SetText(IDE_PROXY_PORT, std::to_wstring(port));
+}
+
+std::string FirstLine(const std::string& request) {
+  return request.substr(0, request.find('\n') + 1);
 }
 
 TEST(DownloadE2e, TableFromThePeerReplacesTheFirstHighScoreFile) {
   UserDataFixture user;
   test::MakeFolder(user.VendorPath());
   test::WriteAll(user.VendorPath("qlanb.ee"), std::vector<std::uint8_t>(20000, 0x55));
-  const std::string body(10888, '\x5A');
   LoopbackPeer peer;
-  peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 10888\r\n\r\n" + body);
+  peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 10888\r\n\r\n" +
+                          std::string(10888, '\x5A'));
   peer.Start();
-
   Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
   UseProxy(tool, peer.port());
   tool.Press(IDC_DOWNLOAD);
-  const MessageBoxSeen question = tool.WaitForMessageBox();
-  EXPECT_EQ(question.text,
-            L"インターネットに接続し最新のハイスコア記録を取得します。\nダウンロードが成功すると、"
-            L"現在のデータは上書きされ消滅します。\nよろしいですか？");
-  EXPECT_EQ(question.caption, L"ダウンロード");
-  EXPECT_EQ(question.icon, IDI_EXCLAMATION);
-  tool.Answer(question, IDOK);
-  const MessageBoxSeen done = tool.WaitForMessageBox();
-  EXPECT_EQ(done.text, L"ダウンロードが完了しました。");
-  EXPECT_EQ(done.icon, IDI_ASTERISK);
-  tool.Answer(done, IDOK);
-
-  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")),
-            std::vector<std::uint8_t>(body.begin(), body.end()));
-  const std::string request = peer.Request();
-  EXPECT_EQ(request.substr(0, request.find('\n') + 1),
+  tool.ExpectBox(kDownloadQuestion, kDownload, IDI_EXCLAMATION, true);
+  tool.ExpectBox(L"ダウンロードが完了しました。", kDownload, IDI_ASTERISK);
+  EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), std::vector<std::uint8_t>(10888, 0x5A));
+  EXPECT_EQ(FirstLine(peer.Request()),
             std::string("GET http://") + RankingHost + "/sw/qlan/score.dat HTTP/1.1\r\n");
-  tool.Press(IDOK);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
+  tool.End(IDOK);
 }
 
-TEST(DownloadE2e, UnusableProxySettingsAreReportedWithoutAQuestion) {
-  UserDataFixture user;
-  Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
-  tool.Click(IDC_USE_PROXY);
-  tool.Press(IDC_DOWNLOAD);
-  MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text,
-            L"プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。");
-  EXPECT_EQ(box.caption, L"ダウンロード");
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  EXPECT_TRUE(tool.NoMessageBoxWithin(300));
-
-  tool.SetText(IDE_PROXY_ADDRESS, L"127.0.0.1");
-  tool.SetText(IDE_PROXY_PORT, L"0");
-  tool.Press(IDC_DOWNLOAD);
-  box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text,
-            L"プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。");
-  tool.Answer(box, IDOK);
-  EXPECT_TRUE(tool.NoMessageBoxWithin(300));
-  EXPECT_FALSE(test::Exists(user.VendorPath("qlanb.ee")));
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-}
-
-TEST(DownloadE2e, ServerErrorShowsTheStatusLineAndKeepsTheFile) {
+TEST(DownloadE2e, UnusableProxyAndServerErrorsAreReportedAndKeepTheFile) {
   UserDataFixture user;
   LoopbackPeer peer;
   peer.ReadRequest().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
   peer.Start();
   Tool tool(user.appData());
   ASSERT_NE(tool.Dialog(), nullptr);
-  UseProxy(tool, peer.port());
+  tool.Click(IDC_USE_PROXY);
   tool.Press(IDC_DOWNLOAD);
-  tool.Answer(tool.WaitForMessageBox(), IDOK);
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"HTTPエラーです。\nHTTP/1.1 404 Not Found\r\n");
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
+  tool.ExpectBox(L"プロキシを使うように指定されていますが、プロキシアドレスが記入されていません。",
+                 kDownload, IDI_HAND);
+  tool.SetText(IDE_PROXY_ADDRESS, L"127.0.0.1");
+  tool.SetText(IDE_PROXY_PORT, L"0");
+  tool.Press(IDC_DOWNLOAD);
+  tool.ExpectBox(L"プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。",
+                 kDownload, IDI_HAND);
+  tool.SetText(IDE_PROXY_PORT, std::to_wstring(peer.port()));
+  tool.Press(IDC_DOWNLOAD);
+  tool.ExpectBox(kDownloadQuestion, kDownload, IDI_EXCLAMATION, true);
+  tool.ExpectBox(L"HTTPエラーです。\nHTTP/1.1 404 Not Found\r\n", kDownload, IDI_HAND);
+  EXPECT_TRUE(tool.NoMessageBoxWithin(300));
   EXPECT_FALSE(test::Exists(user.VendorPath("qlanb.ee")));
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
+  tool.End();
 }
 
-// Points Wine's browser launcher at the recording script for the life of the object.
+// Points Wine's browser launcher at the recording script, which writes into the test's own
+// file (named in the environment the tool inherits), for the life of the object.
 class BrowserStandIn {
  public:
-  BrowserStandIn() {
-    DeleteFileW(kLog);
+  BrowserStandIn() : log_(folder_.Join("browser.log")), env_("QLAN_BROWSER_LOG", UnixPath(log_)) {
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0,
                     KEY_ALL_ACCESS, nullptr, &key_, nullptr);
     const std::wstring script = Wide(QLAN_E2E_DIR "/record-url.sh");
@@ -125,27 +102,31 @@ class BrowserStandIn {
 
   // The addresses opened so far (the launcher reports a little after the call returns).
   std::string Opened(DWORD waitMs) const {
-    std::string text;
-    WaitUntil(
-        [&] {
-          std::ifstream in(kLog);
-          std::stringstream all;
-          all << in.rdbuf();
-          text = all.str();
-          return !text.empty();
-        },
-        waitMs);
-    return text;
+    std::vector<std::uint8_t> text;
+    WaitUntil([&] { return !(text = ReadAll(log_)).empty(); }, waitMs);
+    return {text.begin(), text.end()};
   }
 
  private:
-  static constexpr const wchar_t* kLog = L"Z:\\tmp\\qlan-e2e-browser.log";
+  static std::string UnixPath(const std::string& path) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    char* unix = toUnix != nullptr ? toUnix(Wide(path).c_str()) : nullptr;
+    const std::string out = unix != nullptr ? unix : "";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return out;
+  }
+  test::TempFolder folder_;
+  std::string log_;
+  test::ScopedEnv env_;
   HKEY key_ = nullptr;
 };
 
 void CopyReplay(const UserDataFixture& user, const char* name) {
   test::MakeFolder(user.ReplayPath());
-  test::WriteAll(user.ReplayPath(name), ReadAll(TestDataPath(std::string("replays/good/") + name)));
+  test::WriteAll(user.ReplayPath(name),
+                 ReadAll(test::TestDataPath(std::string("replays/good/") + name)));
 }
 
 TEST(EntryE2e, UploadOpensTheEntryPageForTheReturnedIdentifier) {
@@ -157,38 +138,22 @@ TEST(EntryE2e, UploadOpensTheEntryPageForTheReturnedIdentifier) {
   peer.ReadRequest().Send(
       "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>\n**ID:Ab3-x_9\r\n</html>\n");
   peer.Start();
-
   Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
   UseProxy(tool, peer.port());
   // The second line: route 745.
   SendMessageW(GetDlgItem(tool.Dialog(), IDC_RECORD_LIST), CB_SETCURSEL, 1, 0);
   tool.Press(IDC_ENTRY);
-  const MessageBoxSeen question = tool.WaitForMessageBox();
-  EXPECT_EQ(question.text,
-            L"インターネットに接続し記録のエントリーを行います。\n走行記録がアップロードされ公開さ"
-            L"れます。\nよろしいですか？");
-  EXPECT_EQ(question.caption, L"エントリー");
-  EXPECT_EQ(question.icon, IDI_ASTERISK);
-  EXPECT_TRUE(question.hasCancel);
-  tool.Answer(question, IDOK);
-  const MessageBoxSeen done = tool.WaitForMessageBox();
-  EXPECT_EQ(done.text,
-            L"走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。OKボタ"
-            L"ンを押してから10秒程度お待ちください。");
-  EXPECT_EQ(done.icon, IDI_ASTERISK);
-  tool.Answer(done, IDOK);
-
+  tool.ExpectBox(kEntryQuestion, kEntry, IDI_ASTERISK, true);
+  tool.ExpectBox(kUploaded, kEntry, IDI_ASTERISK);
   EXPECT_EQ(browser.Opened(8000),
             std::string("http://") + RankingHost + "/sw/qlan/hsentry/1/?UNIQUE_ID=Ab3-x_9\n");
   EXPECT_TRUE(tool.NoMessageBoxWithin(300));
   const std::string request = peer.Request();
-  EXPECT_EQ(request.substr(0, request.find('\n') + 1),
+  EXPECT_EQ(FirstLine(request),
             std::string("POST http://") + RankingHost + "/sw/qlan/hsentry/0/ HTTP/1.1\n");
   // The replay of route 745 went out: its Base64 starts with the magic "QLNR".
   EXPECT_NE(request.find("base64\n\nUUxOU"), std::string::npos);
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
+  tool.End();
 }
 
 // Makes the shell's "open" for http addresses name a program that does not exist.
@@ -218,7 +183,7 @@ class BrokenBrowserAssociation {
   std::wstring saved_;
 };
 
-TEST(EntryE2e, AFailedBrowserLaunchIsExplained) {
+TEST(EntryE2e, AFailedBrowserLaunchIsExplainedAndNoServerIsTheGenericFailure) {
   UserDataFixture user;
   CopyReplay(user, "r710.replay");
   BrokenBrowserAssociation broken;
@@ -226,35 +191,17 @@ TEST(EntryE2e, AFailedBrowserLaunchIsExplained) {
   peer.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:abc\n");
   peer.Start();
   Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
   UseProxy(tool, peer.port());
   tool.Press(IDC_ENTRY);
-  tool.Answer(tool.WaitForMessageBox(), IDOK);
-  tool.Answer(tool.WaitForMessageBox(), IDOK);
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text,
-            L"ウェブブラウザを開く際にエラーが起きました。\n・ ファイルがみつかりません。");
-  EXPECT_EQ(box.caption, L"エントリー");
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-}
-
-TEST(EntryE2e, NoServerMeansTheGenericFailure) {
-  UserDataFixture user;
-  CopyReplay(user, "r710.replay");
-  Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
-  UseProxy(tool, LoopbackPeer::ClosedPort());
+  tool.ExpectBox(kEntryQuestion, kEntry, IDI_ASTERISK, true);
+  tool.ExpectBox(kUploaded, kEntry, IDI_ASTERISK);
+  tool.ExpectBox(L"ウェブブラウザを開く際にエラーが起きました。\n・ ファイルがみつかりません。",
+                 kEntry, IDI_HAND);
+  tool.SetText(IDE_PROXY_PORT, std::to_wstring(LoopbackPeer::ClosedPort()));
   tool.Press(IDC_ENTRY);
-  tool.Answer(tool.WaitForMessageBox(), IDOK);
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"エントリー中にエラーが起きました。");
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
+  tool.ExpectBox(kEntryQuestion, kEntry, IDI_ASTERISK, true);
+  tool.ExpectBox(L"エントリー中にエラーが起きました。", kEntry, IDI_HAND);
+  tool.End();
 }
 
 }  // namespace

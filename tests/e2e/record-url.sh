@@ -1,3 +1,4 @@
 #!/bin/sh
-# Stands in for the browser under Wine: records the address it was asked to open.
-printf '%s\n' "$*" >> /tmp/qlan-e2e-browser.log
+# Stands in for the browser under Wine: records the address it was asked to open in the
+# file the test names.
+printf '%s\n' "$*" >> "${QLAN_BROWSER_LOG:?}"

@@ -154,7 +154,7 @@ TEST(Connect, UnansweredConnectGivesUpAtItsLimit) {
   EXPECT_LT(test::MsSince(start), 3000);
 }
 
-TEST(Receive, SilentPeerTimesOutEveryReadAndAResetIsAnError) {
+TEST(Receive, SilentPeerTimesOutEveryRead) {
   LoopbackPeer silent;
   silent.Silent(5000);
   silent.Start();
@@ -164,11 +164,15 @@ TEST(Receive, SilentPeerTimesOutEveryReadAndAResetIsAnError) {
   EXPECT_LT(c->receiveLine('\n', buffer, 64), 0);
   EXPECT_LT(c->receive(buffer, 64), 0);
   EXPECT_LT(test::MsSince(start), 4000);
-  if (LoopbackPeer::ResetsReadAsClose()) return;  // Wine reads a reset as a close
+}
+
+TEST(Receive, ResetIsAnError) {
+  if (LoopbackPeer::ResetsReadAsClose()) GTEST_SKIP() << "this Wine reads a reset as a close";
   LoopbackPeer reset;
   reset.ReadBytes(4).Reset();
   reset.Start();
   auto r = ConnectTo(reset.port());
+  char buffer[64];
   ASSERT_EQ(r->sendAll("ping", 4), 4);
   EXPECT_LT(r->receiveLine('\n', buffer, 64), 0);
 }
