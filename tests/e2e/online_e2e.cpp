@@ -83,13 +83,13 @@ TEST(DownloadE2e, UnusableProxyAndServerErrorsAreReportedAndKeepTheFile) {
 }
 
 // Points Wine's browser launcher at the recording script, which writes into the test's own
-// file (named in the environment the tool inherits), for the life of the object.
+// file, for the life of the object.
 class BrowserStandIn {
  public:
-  BrowserStandIn() : log_(folder_.Join("browser.log")), env_("QLAN_BROWSER_LOG", UnixPath(log_)) {
+  BrowserStandIn() : log_(folder_.Join("browser.log")) {
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0,
                     KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-    const std::wstring script = Wide(QLAN_E2E_DIR "/record-url.sh");
+    const std::wstring script = Wide("\"" QLAN_E2E_DIR "/record-url.sh\" \"" + UnixPath(log_) + "\"");
     RegSetValueExW(key_, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(script.c_str()),
                    static_cast<DWORD>((script.size() + 1) * sizeof(wchar_t)));
   }
@@ -119,7 +119,6 @@ class BrowserStandIn {
   }
   test::TempFolder folder_;
   std::string log_;
-  test::ScopedEnv env_;
   HKEY key_ = nullptr;
 };
 

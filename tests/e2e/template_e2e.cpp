@@ -20,7 +20,7 @@ const struct Row {
   int id;
   Kind kind;
   const wchar_t* text;
-  RECT du;  // x, y, width, height (the list's height is its open list)
+  RECT du;  // x, y, width, height; the list's height is its open list
   bool tab, group;
 } kTemplate[] = {
     {IDOK, kDefault, L"OK", {188, 173, 50, 14}, true, false},
@@ -41,36 +41,37 @@ const struct Row {
     {IDC_ERASE, kPush, L"全ての記録を消去", {191, 110, 83, 14}, true, true},
     {IDC_SWAP_BUTTONS, kCheck, L"ボタン1とボタン2を入れ換える", {190, 144, 95, 10}, true, false},
     {IDC_STATIC, kGroupBox, L"ランキング", {7, 7, 164, 183}, false, false},
-    {IDC_STATIC, kRightLabel, L"ダウンロード：", {13, 25, 42, 8}, false, false},
+    {IDC_STATIC, kRightLabel, L"ダウンロード：", {13, 25, 42, 8}, false, true},
     {IDC_STATIC, kGroupBox, L"ゲーム設定", {175, 7, 140, 154}, false, false},
-    {IDC_STATIC, kLabel, L"画面モード：", {181, 19, 48, 8}, false, false},
-    {IDC_STATIC, kLabel, L"リプレイの保存：", {181, 73, 50, 8}, false, false},
-    {IDC_STATIC, kRightLabel, L"エントリー：", {21, 62, 34, 8}, false, false},
+    {IDC_STATIC, kLabel, L"画面モード：", {181, 19, 48, 8}, false, true},
+    {IDC_STATIC, kLabel, L"リプレイの保存：", {181, 73, 50, 8}, false, true},
+    {IDC_STATIC, kRightLabel, L"エントリー：", {21, 62, 34, 8}, false, true},
     {IDC_STATIC, kGroupBox, L"プロキシ", {12, 98, 154, 84}, false, false},
-    {IDC_STATIC, kRightLabel, L"アドレス：", {18, 130, 30, 8}, false, false},
-    {IDC_STATIC, kRightLabel, L"ポート：", {18, 148, 30, 8}, false, false},
-    {IDC_STATIC, kLabel, L"ウェブブラウザと同様にプロキシを指定してください", {24, 167, 135, 8}, false, false},
-    {IDC_STATIC, kLabel, L"コントローラ：", {181, 132, 56, 8}, false, false},
+    {IDC_STATIC, kRightLabel, L"アドレス：", {18, 130, 30, 8}, false, true},
+    {IDC_STATIC, kRightLabel, L"ポート：", {18, 148, 30, 8}, false, true},
+    {IDC_STATIC, kLabel, L"ウェブブラウザと同様にプロキシを指定してください", {24, 167, 135, 8}, false, true},
+    {IDC_STATIC, kLabel, L"コントローラ：", {181, 132, 56, 8}, false, true},
 };
 
-// The class and the style bits that make each kind, as the template must write them.
-void ExpectKind(Kind kind, const std::wstring& cls, DWORD style, bool asWritten) {
+// The class (its name in any letter case) and the style bits that make each kind.
+void ExpectKind(Kind kind, std::wstring cls, DWORD style, bool asWritten) {
+  CharUpperW(cls.data());
   const DWORD button[] = {BS_DEFPUSHBUTTON, BS_PUSHBUTTON, BS_AUTOCHECKBOX, BS_AUTORADIOBUTTON,
                           BS_GROUPBOX};
   if (kind <= kGroupBox) {
-    EXPECT_EQ(cls, L"Button");
+    EXPECT_EQ(cls, L"BUTTON");
     EXPECT_EQ(style & BS_TYPEMASK, button[kind]);
   } else if (kind <= kRightLabel) {
-    EXPECT_EQ(cls, L"Static");
+    EXPECT_EQ(cls, L"STATIC");
     EXPECT_EQ(style & SS_TYPEMASK, kind == kLabel ? DWORD{SS_LEFT} : DWORD{SS_RIGHT});
   } else if (kind == kList) {
-    EXPECT_EQ(cls, L"ComboBox");
+    EXPECT_EQ(cls, L"COMBOBOX");
     EXPECT_EQ(style & 3u, DWORD{CBS_DROPDOWNLIST});
-    if (asWritten) EXPECT_TRUE(style & WS_VSCROLL);  // Wine moves it to the list
+    EXPECT_TRUE(!asWritten || (style & WS_VSCROLL));  // Wine moves it to the list
   } else {
-    EXPECT_EQ(cls, L"Edit");
+    EXPECT_EQ(cls, L"EDIT");
     EXPECT_EQ(style & (ES_AUTOHSCROLL | ES_MULTILINE), DWORD{ES_AUTOHSCROLL});
-    if (asWritten) EXPECT_TRUE(style & WS_BORDER);  // Wine makes it a client edge
+    EXPECT_TRUE(!asWritten || (style & WS_BORDER));  // Wine makes it a client edge
   }
 }
 
@@ -133,7 +134,9 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
     r.Align();
     r.p += 2 * sizeof(DWORD);  // help id, extended style
     const DWORD item = r.Take<DWORD>();
-    r.p += 4 * sizeof(short);  // position, checked on the built dialog
+    const auto x = r.Take<short>(), y = r.Take<short>(), cx = r.Take<short>(), cy = r.Take<short>();
+    EXPECT_EQ((std::vector<LONG>{x, y, cx, cy}),
+              (std::vector<LONG>{row.du.left, row.du.top, row.du.right, row.du.bottom}));
     EXPECT_EQ(static_cast<int>(r.Take<DWORD>()), row.id);
     ExpectKind(row.kind, r.Name(), item, true);
     EXPECT_EQ(r.Name(), row.text);
@@ -148,10 +151,10 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
       &DestroyWindow);
   ASSERT_NE(dialog, nullptr);
   HWND dlg = dialog.get();
+  // Windows maps each of x, y, width and height on its own, as MapDialogRect does.
   const auto pixels = [&](RECT du) {
-    RECT px{du.left, du.top, du.left + du.right, du.top + du.bottom};
-    MapDialogRect(dlg, &px);
-    return std::vector<LONG>{px.left, px.top, px.right, px.bottom};
+    MapDialogRect(dlg, &du);
+    return std::vector<LONG>{du.left, du.top, du.right, du.bottom};
   };
   RECT client{};
   GetClientRect(dlg, &client);
@@ -176,17 +179,18 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
     const auto own = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
     EXPECT_EQ(GetDlgCtrlID(child), row.id);
     ExpectKind(row.kind, cls, own, false);
-    if (row.kind != kList) EXPECT_STREQ(text, row.text);
+    EXPECT_STREQ(row.kind == kList ? row.text : text, row.text);
     EXPECT_EQ((own & WS_TABSTOP) != 0, row.tab);
     EXPECT_EQ((own & WS_GROUP) != 0, row.group);
     RECT at{};
-    if (row.kind == kList) {
-      SendMessageW(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&at));
-    } else {
-      GetWindowRect(child, &at);
-    }
+    GetWindowRect(child, &at);
     MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&at), 2);
-    EXPECT_EQ((std::vector<LONG>{at.left, at.top, at.right, at.bottom}), pixels(row.du));
+    // The list's closed height follows its font; the template holds the open list's.
+    RECT du = row.du;
+    if (row.kind == kList) du.bottom = 0;
+    EXPECT_EQ((std::vector<LONG>{at.left, at.top, at.right - at.left,
+                                 row.kind == kList ? 0 : at.bottom - at.top}),
+              pixels(du));
     if (row.tab) tabStops.push_back(child);
     child = GetWindow(child, GW_HWNDNEXT);
   }

@@ -65,7 +65,7 @@ TEST(WinFiles, SharingReadOnlyAndTruncationCodes) {
   }
   EXPECT_EQ(ReadAll(path), (Bytes{0x22, 0x22}));
   test::SetReadOnly(path, true);
-  for (const int mode : {kFileWrite, kFileWrite | kFileTruncate}) {
+  for (const std::uint16_t mode : {kFileWrite, static_cast<std::uint16_t>(kFileWrite | kFileTruncate)}) {
     ScopedFile w(FileOpen(path.c_str(), mode));
     EXPECT_EQ(FileError(), kErrorAccessDenied);
   }
