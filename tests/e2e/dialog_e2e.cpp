@@ -62,7 +62,7 @@ TEST(DialogE2e, OkSavesWhatWasClickedAndTypedAndNothingElseSaves) {
 TEST(DialogE2e, ShiftJisAddressIsShownAndKeptByAnOkWithoutChange) {
   UserDataFixture user;
   Bytes file = Known("defaults.ini");
-  file[11] |= 0x10;  // proxy on
+  file[11] |= 0x10;                                                             // proxy on
   const Bytes proxyInCp932 = {0x83, 0x76, 0x83, 0x8D, 0x83, 0x4C, 0x83, 0x56};  // "プロキシ"
   std::copy(proxyInCp932.begin(), proxyInCp932.end(), file.begin() + 16);
   Store(user, file);
@@ -73,47 +73,36 @@ TEST(DialogE2e, ShiftJisAddressIsShownAndKeptByAnOkWithoutChange) {
   EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), file);
 }
 
-TEST(DialogE2e, UnreadableSettingsShowTheInformationAndKeepTheFile) {
-  UserDataFixture user;
-  Bytes shortFile = Known("window640-proxy-swap-port8080.ini");
-  shortFile.resize(143);
-  Store(user, shortFile);
-  Tool tool(user.appData());
-  tool.ExpectBox(L"設定ファイルを読み込めません。\n標準の設定を使用します。", kCaption, IDI_ASTERISK);
-  ASSERT_NE(tool.Dialog(), nullptr);
-  EXPECT_TRUE(tool.IsChecked(IDC_FULL_SCREEN));
-  tool.End(IDOK);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), shortFile);
-}
-
-TEST(DialogE2e, APlainFileNamedLikeTheFolderShowsTheErrorAndSavesNothing) {
-  UserDataFixture user;
-  WriteAll(user.VendorPath(), {'x'});
-  Tool tool(user.appData());
-  tool.ExpectBox(L"設定ファイルを作成できません。\n設定を変更しても反映はされません。", kCaption,
-                 IDI_HAND);
-  tool.Click(IDC_SWAP_BUTTONS);
-  tool.End(IDOK);
-  EXPECT_EQ(ReadAll(user.VendorPath()), Bytes{'x'});
-}
-
-TEST(DialogE2e, ReadOnlySettingsFileFailsTheSaveWithMinusOne) {
-  UserDataFixture user;
-  const Bytes defaults = Known("defaults.ini");
-  Store(user, defaults);
-  test::SetReadOnly(user.VendorPath("qlan.ini"), true);
-  Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
-  tool.Click(IDC_AUTO_DOWNLOAD);
-  tool.Press(IDOK);
-  // The dialog has ended, so the box has no owner.
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"設定ファイルの保存に失敗しました。\n設定は元に戻ります。");
-  EXPECT_EQ(box.caption, kCaption);
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  EXPECT_EQ(tool.WaitForExit(), 0xFFFFFFFFu);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), defaults);
+TEST(DialogE2e, StartUpAndSaveMessagesAndTheFilesTheyLeave) {
+  const struct {
+    const wchar_t* text;
+    LPCWSTR icon;
+    bool atStart;  // else after OK, once the dialog has gone
+    DWORD exit;
+  } rows[] = {
+      {L"設定ファイルを読み込めません。\n標準の設定を使用します。", IDI_ASTERISK, true, 0},
+      {L"設定ファイルを作成できません。\n設定を変更しても反映はされません。", IDI_HAND, true, 0},
+      {L"設定ファイルの保存に失敗しました。\n設定は元に戻ります。", IDI_HAND, false, 0xFFFFFFFF}};
+  for (const auto& row : rows) {
+    UserDataFixture user;
+    Bytes file = Known("defaults.ini");
+    if (row.icon == IDI_ASTERISK) file.resize(143);  // too short to read
+    if (row.atStart && row.icon == IDI_HAND) {
+      file = {'x'};  // a plain file where the folder belongs
+      WriteAll(user.VendorPath(), file);
+    } else {
+      Store(user, file);
+    }
+    if (!row.atStart) test::SetReadOnly(user.VendorPath("qlan.ini"), true);
+    Tool tool(user.appData());
+    if (row.atStart) tool.ExpectBox(row.text, kCaption, row.icon);
+    ASSERT_NE(tool.Dialog(), nullptr);
+    if (row.icon == IDI_HAND) tool.Click(IDC_SWAP_BUTTONS);
+    tool.Press(IDOK);
+    if (!row.atStart) tool.ExpectBox(row.text, kCaption, row.icon);
+    EXPECT_EQ(tool.WaitForExit(), row.exit);
+    EXPECT_EQ(ReadAll(file.size() == 1 ? user.VendorPath() : user.VendorPath("qlan.ini")), file);
+  }
 }
 
 }  // namespace

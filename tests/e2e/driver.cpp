@@ -3,15 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/wide_win32.h"
 
 namespace qlan::e2e {
 namespace {
-
-struct FindState {
-  DWORD pid;
-  bool wantDialog;
-  HWND found;
-};
 
 std::wstring ClassOf(HWND h) {
   wchar_t name[64] = {};
@@ -28,24 +23,18 @@ std::wstring TextOf(HWND h) {
   return text;
 }
 
-// The configuration dialog has the download button; a message box has the 0xFFFF text.
-BOOL CALLBACK FindWindowOf(HWND h, LPARAM param) {
-  auto* state = reinterpret_cast<FindState*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  if (pid != state->pid || !IsWindowVisible(h) || ClassOf(h) != L"#32770") return TRUE;
-  const bool isDialog = GetDlgItem(h, 1006) != nullptr;
-  if (isDialog == state->wantDialog) {
-    state->found = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
+// The top-level #32770 windows of the process: the configuration dialog has the download
+// button, a message box has not.
 HWND FindTop(DWORD pid, bool wantDialog) {
-  FindState state{pid, wantDialog, nullptr};
-  EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&state));
-  return state.found;
+  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == pid && IsWindowVisible(h) && ClassOf(h) == L"#32770" &&
+        (GetDlgItem(h, 1006) != nullptr) == wantDialog) {
+      return h;
+    }
+  }
+  return nullptr;
 }
 
 // The pixels of an icon: drawn on the screen (captured there) or drawn into memory.
@@ -60,8 +49,10 @@ std::vector<COLORREF> Pixels(HDC dc, int x, int y, int w, int h) {
 // Icon handles are per process under Wine, so the icon is recognised by its pixels.
 LPCWSTR IconOf(HWND box) {
   HWND icon = nullptr;
-  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr && icon == nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-    if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = c;
+  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr && icon == nullptr;
+       c = GetWindow(c, GW_HWNDNEXT)) {
+    if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      icon = c;
   }
   if (icon == nullptr) return nullptr;
   const int w = GetSystemMetrics(SM_CXICON);
@@ -95,26 +86,18 @@ LPCWSTR IconOf(HWND box) {
 
 }  // namespace
 
-std::wstring Wide(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
 std::wstring ToolPath() {
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path = self;
   // The test program lives in build/windows/tests/e2e; the tool in build/windows.
   for (int up = 0; up < 3; ++up) path.resize(path.find_last_of(L'\\'));
-  return path + L"\\" + Wide(QLANTOOL_EXE_NAME);
+  return path + L"\\" + Widen(QLANTOOL_EXE_NAME);
 }
 
 Tool::Tool(const std::string& appData) {
   // The tool inherits the test's environment, with APPDATA pointing at the test's folder.
-  SetEnvironmentVariableW(L"APPDATA", Wide(appData).c_str());
+  SetEnvironmentVariableW(L"APPDATA", Widen(appData).c_str());
   std::wstring exe = ToolPath();
   std::wstring commandLine = L"\"" + exe + L"\"";
   STARTUPINFOW startup{};
@@ -180,7 +163,7 @@ void Tool::ExpectBox(const std::wstring& text, const wchar_t* caption, LPCWSTR i
   EXPECT_EQ(box.caption, caption);
   EXPECT_EQ(box.icon, icon);
   EXPECT_EQ(box.hasCancel, cancel);
-  EXPECT_EQ(box.owner, dialog_);
+  EXPECT_EQ(box.owner, IsWindow(dialog_) ? dialog_ : nullptr);
   Answer(box, answer);
 }
 

@@ -30,7 +30,7 @@ class Tool {
   bool NoMessageBoxWithin(DWORD ms);
   void Answer(const MessageBoxSeen& box, int button);  // IDOK / IDCANCEL
   // Waits for the next message box, expects its text, caption, icon, buttons and owner (the
-  // dialog once it was seen, else none), and answers it.
+  // dialog while it is there, else none), and answers it.
   void ExpectBox(const std::wstring& text, const wchar_t* caption, LPCWSTR icon,
                  bool cancel = false, int answer = IDOK);
 
@@ -52,7 +52,6 @@ class Tool {
 };
 
 std::wstring ToolPath();  // the qlantool.exe of this build
-std::wstring Wide(const std::string& utf8);
 // Polls cond every 20 ms until it holds or the time is up.
 template <typename F>
 bool WaitUntil(F cond, DWORD timeoutMs) {

@@ -23,6 +23,7 @@ const struct Row {
   RECT du;  // x, y, width, height; the list's height is its open list
   bool tab, group;
 } kTemplate[] = {
+    // clang-format off
     {IDOK, kDefault, L"OK", {188, 173, 50, 14}, true, false},
     {IDCANCEL, kPush, L"キャンセル", {252, 173, 50, 14}, true, false},
     {IDC_DOWNLOAD, kPush, L"インターネットからダウンロード...", {61, 22, 101, 14}, true, false},
@@ -51,6 +52,7 @@ const struct Row {
     {IDC_STATIC, kRightLabel, L"ポート：", {18, 148, 30, 8}, false, true},
     {IDC_STATIC, kLabel, L"ウェブブラウザと同様にプロキシを指定してください", {24, 167, 135, 8}, false, true},
     {IDC_STATIC, kLabel, L"コントローラ：", {181, 132, 56, 8}, false, true},
+    // clang-format on
 };
 
 // The class (its name in any letter case) and the style bits that make each kind.
@@ -89,8 +91,8 @@ struct TemplateReader {
     const WORD first = Take<WORD>();
     if (first == 0xFFFF) {
       const WORD ordinal = Take<WORD>();
-      const wchar_t* classes[] = {L"Button", L"Edit", L"Static", L"ListBox", L"ScrollBar",
-                                  L"ComboBox"};
+      const wchar_t* classes[] = {L"Button",  L"Edit",      L"Static",
+                                  L"ListBox", L"ScrollBar", L"ComboBox"};
       return ordinal >= 0x80 && ordinal <= 0x85 ? classes[ordinal - 0x80] : L"?";
     }
     std::wstring s;
@@ -197,8 +199,7 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
   EXPECT_EQ(child, nullptr);
   // The Tab key's order: every tab stop once, in template order, then round again.
   for (std::size_t i = 0; i < tabStops.size(); ++i) {
-    EXPECT_EQ(GetNextDlgTabItem(dlg, tabStops[i], FALSE), tabStops[(i + 1) % tabStops.size()])
-        << i;
+    EXPECT_EQ(GetNextDlgTabItem(dlg, tabStops[i], FALSE), tabStops[(i + 1) % tabStops.size()]) << i;
   }
 }
 

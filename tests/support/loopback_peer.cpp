@@ -6,8 +6,8 @@
 #include <chrono>
 
 #ifdef _WIN32
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -200,7 +200,8 @@ bool LoopbackPeer::WaitFor(int ms, Ready ready) const {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (!ready()) {
     if (stop_ || Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(5, std::max(1, MsLeft(deadline)))));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min(5, std::max(1, MsLeft(deadline)))));
   }
   return true;
 }
@@ -328,7 +329,8 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
       case Step::kReset: {
         ++scripted_;
         const linger hard{1, 0};
-        ::setsockopt(N(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+        ::setsockopt(N(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard),
+                     sizeof hard);
         CloseNative(N(s));
         return;
       }

@@ -99,7 +99,7 @@ class LoopbackPeer {
   bool WaitFor(int ms, Ready ready) const;
 
   std::shared_ptr<SocketLibrary> library_;  // started while the peer lives
-  int port_ = 0;  // before listener_, which sets it
+  int port_ = 0;                            // before listener_, which sets it
   Socket listener_;
   std::vector<Step> steps_;
   std::vector<Socket> fillers_;

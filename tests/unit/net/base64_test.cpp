@@ -61,7 +61,8 @@ TEST(Base64Test, KnownBytesGiveTheStandardTextInLinesOf64) {
   const auto bytes = [](const char* s) { return Bytes(s, s + std::strlen(s)); };
   const std::string line1 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v";
   const std::string lines240 =
-      line1 + "\nMDEyMzQ1Njc4OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5f\n"
+      line1 +
+      "\nMDEyMzQ1Njc4OTo7PD0+P0BBQkNERUZHSElKS0xNTk9QUVJTVFVWV1hZWltcXV5f\n"
       "YGFiY2RlZmdoaWprbG1ub3BxcnN0dXZ3eHl6e3x9fn+AgYKDhIWGh4iJiouMjY6P\n"
       "kJGSk5SVlpeYmZqbnJ2en6ChoqOkpaanqKmqq6ytrq+wsbKztLW2t7i5uru8vb6/\n"
       "wMHCw8TFxsfIycrLzM3Oz9DR0tPU1dbX2Nna29zd3t/g4eLj5OXm5+jp6uvs7e7v";
@@ -95,7 +96,8 @@ TEST(Base64Test, SizesAcrossReadChunksAndAtTheEntryLimitDecodeBack) {
     for (auto& v : original) v = static_cast<std::uint8_t>((x = x * 1664525u + 1013904223u) >> 24);
     const std::string text = Encode(original);
     // A bare LF after every 64 characters and nowhere else; padding only at the very end.
-    for (std::size_t i = 0; i < text.size(); ++i) ASSERT_EQ(text[i] == '\n', (i + 1) % 65 == 0) << i;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      ASSERT_EQ(text[i] == '\n', (i + 1) % 65 == 0) << i;
     EXPECT_GE(text.find('='), text.size() - 2);
     EXPECT_TRUE(Decode(text) == original) << size << " bytes";
   }
