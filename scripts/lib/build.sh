@@ -1,5 +1,6 @@
 # Sourced by scripts/test and scripts/check: phases that collect failures, and a build that
 # configures only when the build folder is missing, stale or made by another generator.
+# shellcheck shell=bash
 jobs=$(nproc)
 failed=()
 
