@@ -1,9 +1,8 @@
 // The fuzzers' private folder: /dev/shm when there is one (no disk traffic per input).
 #include "support/temp_folder.h"
 
-#include <stdlib.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -2,6 +2,8 @@
 // peer, and the browser launch captured by a stand-in browser.
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "app/wide_win32.h"
 #include "driver.h"
 #include "net/ranking.h"
@@ -67,11 +69,11 @@ class BrowserStandIn {
 
  private:
   static std::string UnixPath(const std::string& path) {
-    using ToUnix = char*(CDECL*)(LPCWSTR);
+    using ToUnix = std::add_pointer_t<char*(LPCWSTR)>;
     const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     char* unix = toUnix != nullptr ? toUnix(Widen(path).c_str()) : nullptr;
-    const std::string out = unix != nullptr ? unix : "";
+    std::string out = unix != nullptr ? unix : "";
     HeapFree(GetProcessHeap(), 0, unix);
     return out;
   }
