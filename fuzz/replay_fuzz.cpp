@@ -12,10 +12,7 @@
 
 namespace {
 
-std::uint32_t WordAt(const std::uint8_t* data, std::size_t offset) {
-  return (std::uint32_t{data[offset]} << 24) | (std::uint32_t{data[offset + 1]} << 16) |
-         (std::uint32_t{data[offset + 2]} << 8) | std::uint32_t{data[offset + 3]};
-}
+using qlan::fuzz::WordAt;
 
 // The format as a reader would check it by hand: magic, 15 words, payload, checksum.
 int ExpectedCode(const std::uint8_t* data, std::size_t size) {

@@ -10,10 +10,7 @@
 
 namespace {
 
-std::uint32_t WordAt(const std::uint8_t* data, std::size_t offset) {
-  return (std::uint32_t{data[offset]} << 24) | (std::uint32_t{data[offset + 1]} << 16) |
-         (std::uint32_t{data[offset + 2]} << 8) | std::uint32_t{data[offset + 3]};
-}
+using qlan::fuzz::WordAt;
 
 bool IsDefaults(const qlan::Settings& record) {
   static const std::uint8_t kZeros[sizeof record.proxyAddress] = {};

@@ -1,6 +1,8 @@
-// The real dialog: its controls, options written to qlan.ini, and the start-up and save
-// messages.
+// The real dialog: options written to qlan.ini, what OK, Cancel and the close box save, and
+// the start-up and save messages.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "driver.h"
 #include "support/temp_env.h"
@@ -13,179 +15,94 @@ using test::ReadAll;
 using test::TestDataPath;
 using test::UserDataFixture;
 using test::WriteAll;
+using Bytes = std::vector<std::uint8_t>;
 
-constexpr DWORD kFailedExit = 0xFFFFFFFF;
+constexpr wchar_t kCaption[] = L"Quillaneツール";
 
-struct Expected {
-  int id;
-  const wchar_t* className;
-  const wchar_t* text;
-};
+Bytes Known(const char* name) { return ReadAll(TestDataPath(std::string("settings/") + name)); }
 
-TEST(DialogE2e, EveryControlOfTheTemplateInTabOrder) {
-  UserDataFixture user;
-  Tool tool(user.appData());
-  HWND dialog = tool.Dialog();
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(tool.NoMessageBoxWithin(300)) << "a first start is silent";
-
-  wchar_t caption[128] = {};
-  GetWindowTextW(dialog, caption, 128);
-  EXPECT_STREQ(caption, L"Quillaneツール for Quillane v.2b");
-  const LONG style = GetWindowLongW(dialog, GWL_STYLE);
-  EXPECT_TRUE(style & WS_SYSMENU);
-  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
-
-  const Expected expected[] = {
-      {IDOK, L"Button", L"OK"},
-      {IDCANCEL, L"Button", L"キャンセル"},
-      {IDC_DOWNLOAD, L"Button", L"インターネットからダウンロード..."},
-      {IDC_AUTO_DOWNLOAD, L"Button", L"ゲーム起動時に自動ダウンロード"},
-      {IDC_RECORD_LIST, L"ComboBox", L""},
-      {IDC_ENTRY, L"Button", L"↑の記録でエントリー"},
-      {IDC_USE_PROXY, L"Button", L"ランキングの処理にプロキシサーバを使う"},
-      {IDE_PROXY_ADDRESS, L"Edit", L""},
-      {IDE_PROXY_PORT, L"Edit", L"0"},
-      {IDC_FULL_SCREEN, L"Button", L"フルスクリーン"},
-      {IDC_WINDOW_320, L"Button", L"ウインドウ (320x240)"},
-      {IDC_WINDOW_640, L"Button", L"ウインドウ (640x480, ぼやける場合あり)"},
-      {IDC_REPLAY_BETTER, L"Button", L"よりよい記録が出たとき"},
-      {IDC_REPLAY_EVERY_RUN, L"Button", L"毎回"},
-      {IDC_ERASE, L"Button", L"全ての記録を消去"},
-      {IDC_SWAP_BUTTONS, L"Button", L"ボタン1とボタン2を入れ換える"},
-      {IDC_STATIC, L"Button", L"ランキング"},
-      {IDC_STATIC, L"Static", L"ダウンロード："},
-      {IDC_STATIC, L"Button", L"ゲーム設定"},
-      {IDC_STATIC, L"Static", L"画面モード："},
-      {IDC_STATIC, L"Static", L"リプレイの保存："},
-      {IDC_STATIC, L"Static", L"エントリー："},
-      {IDC_STATIC, L"Button", L"プロキシ"},
-      {IDC_STATIC, L"Static", L"アドレス："},
-      {IDC_STATIC, L"Static", L"ポート："},
-      {IDC_STATIC, L"Static", L"ウェブブラウザと同様にプロキシを指定してください"},
-      {IDC_STATIC, L"Static", L"コントローラ："},
-  };
-  const auto controls = tool.Controls();
-  ASSERT_EQ(controls.size(), std::size(expected));
-  for (std::size_t i = 0; i < controls.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(controls[i].id, expected[i].id);
-    EXPECT_EQ(controls[i].className, expected[i].className);
-    if (expected[i].id != IDC_RECORD_LIST) {
-      EXPECT_EQ(controls[i].text, expected[i].text);
-    }
-    const bool proxyField = expected[i].id == IDE_PROXY_ADDRESS || expected[i].id == IDE_PROXY_PORT;
-    EXPECT_EQ(controls[i].enabled, !proxyField);
-  }
-  EXPECT_TRUE(tool.IsChecked(IDC_FULL_SCREEN));
-  EXPECT_TRUE(tool.IsChecked(IDC_REPLAY_BETTER));
-  EXPECT_FALSE(tool.IsChecked(IDC_USE_PROXY));
-
-  tool.Press(IDCANCEL);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-  EXPECT_FALSE(test::Exists(user.VendorPath("qlan.ini")));
-}
-
-TEST(DialogE2e, OptionsTypedAndClickedAreSavedOnOk) {
-  UserDataFixture user;
-  Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
-  tool.Click(IDC_WINDOW_640);
-  tool.Click(IDC_USE_PROXY);
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(tool.Dialog(), IDE_PROXY_ADDRESS)));
-  tool.Click(IDC_SWAP_BUTTONS);
-  tool.SetText(IDE_PROXY_ADDRESS, L"proxy.example.net");
-  tool.SetText(IDE_PROXY_PORT, L"8080");
-  tool.Press(IDOK);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")),
-            ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini")));
-}
-
-TEST(DialogE2e, OkWithoutChangeCancelAndCloseBoxWriteNothing) {
-  UserDataFixture user;
+void Store(const UserDataFixture& user, const Bytes& file) {
   test::MakeFolder(user.VendorPath());
-  const auto stored = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
-  WriteAll(user.VendorPath("qlan.ini"), stored);
+  WriteAll(user.VendorPath("qlan.ini"), file);
+}
+
+TEST(DialogE2e, OkSavesWhatWasClickedAndTypedAndNothingElseSaves) {
+  UserDataFixture user;
+  const Bytes expected = Known("window640-proxy-swap-port8080.ini");
   {
+    Tool tool(user.appData());
+    ASSERT_NE(tool.Dialog(), nullptr);
+    EXPECT_TRUE(tool.NoMessageBoxWithin(300)) << "a first start is silent";
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(tool.Dialog(), IDE_PROXY_ADDRESS)));
+    tool.Click(IDC_WINDOW_640);
+    tool.Click(IDC_USE_PROXY);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(tool.Dialog(), IDE_PROXY_PORT)));
+    tool.Click(IDC_SWAP_BUTTONS);
+    tool.SetText(IDE_PROXY_ADDRESS, L"proxy.example.net");
+    tool.SetText(IDE_PROXY_PORT, L"8080");
+    tool.End(IDOK);
+  }
+  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), expected);
+  for (const int way : {IDOK, IDCANCEL, 0}) {  // 0: the close box
     Tool tool(user.appData());
     ASSERT_NE(tool.Dialog(), nullptr);
     EXPECT_TRUE(tool.IsChecked(IDC_WINDOW_640));
     EXPECT_EQ(tool.Text(IDE_PROXY_ADDRESS), L"proxy.example.net");
-    EXPECT_EQ(tool.Text(IDE_PROXY_PORT), L"8080");
+    if (way != IDOK) tool.Click(IDC_REPLAY_EVERY_RUN);
+    if (way != 0) {
+      tool.End(way);
+    } else {
+      tool.Close();
+      EXPECT_EQ(tool.WaitForExit(), 0u);
+    }
+  }
+  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), expected);
+}
+
+TEST(DialogE2e, ShiftJisAddressIsShownAndKeptByAnOkWithoutChange) {
+  UserDataFixture user;
+  Bytes file = Known("defaults.ini");
+  file[11] |= 0x10;                                                             // proxy on
+  const Bytes proxyInCp932 = {0x83, 0x76, 0x83, 0x8D, 0x83, 0x4C, 0x83, 0x56};  // "プロキシ"
+  std::copy(proxyInCp932.begin(), proxyInCp932.end(), file.begin() + 16);
+  Store(user, file);
+  Tool tool(user.appData());
+  ASSERT_NE(tool.Dialog(), nullptr);
+  EXPECT_EQ(tool.Text(IDE_PROXY_ADDRESS), L"プロキシ");
+  tool.End(IDOK);
+  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), file);
+}
+
+TEST(DialogE2e, StartUpAndSaveMessagesAndTheFilesTheyLeave) {
+  const struct {
+    const wchar_t* text;
+    LPCWSTR icon;
+    bool atStart;  // else after OK, once the dialog has gone
+    DWORD exit;
+  } rows[] = {
+      {L"設定ファイルを読み込めません。\n標準の設定を使用します。", IDI_ASTERISK, true, 0},
+      {L"設定ファイルを作成できません。\n設定を変更しても反映はされません。", IDI_HAND, true, 0},
+      {L"設定ファイルの保存に失敗しました。\n設定は元に戻ります。", IDI_HAND, false, 0xFFFFFFFF}};
+  for (const auto& row : rows) {
+    UserDataFixture user;
+    Bytes file = Known("defaults.ini");
+    if (row.icon == IDI_ASTERISK) file.resize(143);  // too short to read
+    if (row.atStart && row.icon == IDI_HAND) {
+      file = {'x'};  // a plain file where the folder belongs
+      WriteAll(user.VendorPath(), file);
+    } else {
+      Store(user, file);
+    }
+    if (!row.atStart) test::SetReadOnly(user.VendorPath("qlan.ini"), true);
+    Tool tool(user.appData());
+    if (row.atStart) tool.ExpectBox(row.text, kCaption, row.icon);
+    ASSERT_NE(tool.Dialog(), nullptr);
+    if (row.icon == IDI_HAND) tool.Click(IDC_SWAP_BUTTONS);
     tool.Press(IDOK);
-    EXPECT_EQ(tool.WaitForExit(), 0u);
+    if (!row.atStart) tool.ExpectBox(row.text, kCaption, row.icon);
+    EXPECT_EQ(tool.WaitForExit(), row.exit);
+    EXPECT_EQ(ReadAll(file.size() == 1 ? user.VendorPath() : user.VendorPath("qlan.ini")), file);
   }
-  {
-    Tool tool(user.appData());
-    tool.Click(IDC_FULL_SCREEN);
-    tool.Press(IDCANCEL);
-    EXPECT_EQ(tool.WaitForExit(), 0u);
-  }
-  {
-    Tool tool(user.appData());
-    tool.Click(IDC_REPLAY_EVERY_RUN);
-    tool.Close();
-    EXPECT_EQ(tool.WaitForExit(), 0u);
-  }
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), stored);
-}
-
-TEST(DialogE2e, UnreadableSettingsShowTheInformationMessageAndDefaults) {
-  UserDataFixture user;
-  test::MakeFolder(user.VendorPath());
-  auto shortFile = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
-  shortFile.resize(143);
-  WriteAll(user.VendorPath("qlan.ini"), shortFile);
-  Tool tool(user.appData());
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  ASSERT_NE(box.window, nullptr);
-  EXPECT_EQ(box.text, L"設定ファイルを読み込めません。\n標準の設定を使用します。");
-  EXPECT_EQ(box.caption, L"Quillaneツール");
-  EXPECT_EQ(box.owner, nullptr);
-  EXPECT_EQ(box.icon, IDI_ASTERISK);
-  tool.Answer(box, IDOK);
-  ASSERT_NE(tool.Dialog(), nullptr);
-  EXPECT_TRUE(tool.IsChecked(IDC_FULL_SCREEN));
-  tool.Press(IDOK);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), shortFile);
-}
-
-TEST(DialogE2e, APlainFileNamedLikeTheFolderShowsTheErrorAndSavesNothing) {
-  UserDataFixture user;
-  WriteAll(user.VendorPath(), {'x'});
-  Tool tool(user.appData());
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  ASSERT_NE(box.window, nullptr);
-  EXPECT_EQ(box.text, L"設定ファイルを作成できません。\n設定を変更しても反映はされません。");
-  EXPECT_EQ(box.caption, L"Quillaneツール");
-  EXPECT_EQ(box.owner, nullptr);
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  tool.Click(IDC_SWAP_BUTTONS);
-  tool.Press(IDOK);
-  EXPECT_EQ(tool.WaitForExit(), 0u);
-  EXPECT_EQ(ReadAll(user.VendorPath()), (std::vector<std::uint8_t>{'x'}));
-}
-
-TEST(DialogE2e, ReadOnlySettingsFileFailsTheSaveWithMinusOne) {
-  UserDataFixture user;
-  test::MakeFolder(user.VendorPath());
-  const auto defaults = ReadAll(TestDataPath("settings/defaults.ini"));
-  WriteAll(user.VendorPath("qlan.ini"), defaults);
-  test::SetReadOnly(user.VendorPath("qlan.ini"), true);
-  Tool tool(user.appData());
-  ASSERT_NE(tool.Dialog(), nullptr);
-  tool.Click(IDC_AUTO_DOWNLOAD);
-  tool.Press(IDOK);
-  const MessageBoxSeen box = tool.WaitForMessageBox();
-  EXPECT_EQ(box.text, L"設定ファイルの保存に失敗しました。\n設定は元に戻ります。");
-  EXPECT_EQ(box.caption, L"Quillaneツール");
-  EXPECT_EQ(box.icon, IDI_HAND);
-  tool.Answer(box, IDOK);
-  EXPECT_EQ(tool.WaitForExit(), kFailedExit);
-  EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), defaults);
 }
 
 }  // namespace

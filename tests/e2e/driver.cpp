@@ -3,16 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include "app/wide_win32.h"
 
 namespace qlan::e2e {
 namespace {
-
-struct FindState {
-  DWORD pid;
-  bool wantDialog;
-  HWND found;
-};
 
 std::wstring ClassOf(HWND h) {
   wchar_t name[64] = {};
@@ -29,101 +23,68 @@ std::wstring TextOf(HWND h) {
   return text;
 }
 
-// The configuration dialog has the download button; a message box has the 0xFFFF text.
-BOOL CALLBACK FindWindowOf(HWND h, LPARAM param) {
-  auto* state = reinterpret_cast<FindState*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  if (pid != state->pid || !IsWindowVisible(h) || ClassOf(h) != L"#32770") return TRUE;
-  const bool isDialog = GetDlgItem(h, 1006) != nullptr;
-  if (isDialog == state->wantDialog) {
-    state->found = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
+// The top-level #32770 windows of the process: the configuration dialog has the download
+// button, a message box has not.
 HWND FindTop(DWORD pid, bool wantDialog) {
-  FindState state{pid, wantDialog, nullptr};
-  EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&state));
-  return state.found;
+  for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == pid && IsWindowVisible(h) && ClassOf(h) == L"#32770" &&
+        (GetDlgItem(h, 1006) != nullptr) == wantDialog) {
+      return h;
+    }
+  }
+  return nullptr;
 }
 
-// Captures a control's pixels from the screen.
-std::vector<COLORREF> Capture(HWND control, int w, int h) {
-  RECT r{};
-  GetWindowRect(control, &r);
-  HDC screen = GetDC(nullptr);
+// The pixels of an icon: drawn on the screen (captured there) or drawn into memory.
+std::vector<COLORREF> Pixels(HDC dc, int x, int y, int w, int h) {
   std::vector<COLORREF> pixels;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(screen, r.left + x, r.top + y));
+  for (int row = 0; row < h; ++row) {
+    for (int col = 0; col < w; ++col) pixels.push_back(GetPixel(dc, x + col, y + row));
   }
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-std::vector<COLORREF> Render(LPCWSTR id, int w, int h, COLORREF background) {
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  HBRUSH brush = CreateSolidBrush(background);
-  RECT all{0, 0, w, h};
-  FillRect(memory, &all, brush);
-  DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), w, h, 0, nullptr, DI_NORMAL);
-  std::vector<COLORREF> pixels;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(memory, x, y));
-  }
-  SelectObject(memory, old);
-  DeleteObject(brush);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
   return pixels;
 }
 
 // Icon handles are per process under Wine, so the icon is recognised by its pixels.
 LPCWSTR IconOf(HWND box) {
-  HWND iconControl = nullptr;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM param) -> BOOL {
-        if (ClassOf(child) == L"Static" &&
-            (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-          *reinterpret_cast<HWND*>(param) = child;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&iconControl));
-  if (iconControl == nullptr) return nullptr;
+  HWND icon = nullptr;
+  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr && icon == nullptr;
+       c = GetWindow(c, GW_HWNDNEXT)) {
+    if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      icon = c;
+  }
+  if (icon == nullptr) return nullptr;
   const int w = GetSystemMetrics(SM_CXICON);
   const int h = GetSystemMetrics(SM_CYICON);
-  const auto seen = Capture(iconControl, w, h);
+  RECT r{};
+  GetWindowRect(icon, &r);
+  HDC screen = GetDC(nullptr);
+  const auto seen = Pixels(screen, r.left, r.top, w, h);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH background = CreateSolidBrush(seen.front());
   LPCWSTR best = nullptr;
   std::size_t bestDiff = seen.size();
   for (LPCWSTR id : {IDI_HAND, IDI_EXCLAMATION, IDI_ASTERISK, IDI_QUESTION}) {
-    const auto drawn = Render(id, w, h, seen.front());
+    const RECT all{0, 0, w, h};
+    FillRect(memory, &all, background);
+    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), w, h, 0, nullptr, DI_NORMAL);
+    const auto drawn = Pixels(memory, 0, 0, w, h);
     std::size_t diff = 0;
     for (std::size_t i = 0; i < seen.size(); ++i) diff += seen[i] != drawn[i] ? 1u : 0u;
-    if (diff < bestDiff) {
-      bestDiff = diff;
-      best = id;
-    }
+    if (diff < bestDiff) bestDiff = diff, best = id;
   }
+  SelectObject(memory, old);
+  DeleteObject(background);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
   return bestDiff * 20 < seen.size() ? best : nullptr;
 }
 
 }  // namespace
-
-std::wstring Wide(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
 
 std::wstring ToolPath() {
   wchar_t self[MAX_PATH] = {};
@@ -131,38 +92,18 @@ std::wstring ToolPath() {
   std::wstring path = self;
   // The test program lives in build/windows/tests/e2e; the tool in build/windows.
   for (int up = 0; up < 3; ++up) path.resize(path.find_last_of(L'\\'));
-  return path + L"\\" + Wide(QLANTOOL_EXE_NAME);
+  return path + L"\\" + Widen(QLANTOOL_EXE_NAME);
 }
 
 Tool::Tool(const std::string& appData) {
-  // The tool's environment: ours, with APPDATA replaced.
-  std::map<std::wstring, std::wstring> vars;
-  LPWCH block = GetEnvironmentStringsW();
-  for (LPWCH p = block; *p != L'\0'; p += wcslen(p) + 1) {
-    std::wstring entry = p;
-    const auto eq = entry.find(L'=', 1);
-    if (eq != std::wstring::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  FreeEnvironmentStringsW(block);
-  for (auto it = vars.begin(); it != vars.end();) {
-    it = _wcsicmp(it->first.c_str(), L"APPDATA") == 0 ? vars.erase(it) : std::next(it);
-  }
-  vars[L"APPDATA"] = Wide(appData);
-  std::wstring env;
-  for (const auto& [k, v] : vars) {
-    env += k;
-    env += L'=';
-    env += v;
-    env += L'\0';
-  }
-  env += L'\0';
-
+  // The tool inherits the test's environment, with APPDATA pointing at the test's folder.
+  SetEnvironmentVariableW(L"APPDATA", Widen(appData).c_str());
   std::wstring exe = ToolPath();
   std::wstring commandLine = L"\"" + exe + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                                 CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &info_);
+  const BOOL ok = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                 nullptr, nullptr, &startup, &info_);
   EXPECT_TRUE(ok) << "CreateProcessW failed: " << GetLastError();
   if (ok) WaitForInputIdle(info_.hProcess, 5000);
 }
@@ -214,6 +155,18 @@ void Tool::Answer(const MessageBoxSeen& box, int button) {
   WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 5000);
 }
 
+void Tool::ExpectBox(const std::wstring& text, const wchar_t* caption, LPCWSTR icon, bool cancel,
+                     int answer) {
+  const MessageBoxSeen box = WaitForMessageBox();
+  ASSERT_NE(box.window, nullptr) << "no message box: " << text;
+  EXPECT_EQ(box.text, text);
+  EXPECT_EQ(box.caption, caption);
+  EXPECT_EQ(box.icon, icon);
+  EXPECT_EQ(box.hasCancel, cancel);
+  EXPECT_EQ(box.owner, IsWindow(dialog_) ? dialog_ : nullptr);
+  Answer(box, answer);
+}
+
 void Tool::Press(int id) {
   HWND dlg = Dialog();
   PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -230,15 +183,6 @@ std::wstring Tool::Text(int id) { return TextOf(GetDlgItem(Dialog(), id)); }
 
 void Tool::SetText(int id, const std::wstring& text) {
   SendMessageW(GetDlgItem(Dialog(), id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-std::vector<Control> Tool::Controls() {
-  std::vector<Control> out;
-  for (HWND c = GetWindow(Dialog(), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-    out.push_back(Control{GetDlgCtrlID(c), ClassOf(c), TextOf(c), IsWindowEnabled(c) != FALSE,
-                          IsWindowVisible(c) != FALSE});
-  }
-  return out;
 }
 
 std::vector<std::wstring> Tool::ListLines(int id) {
@@ -260,6 +204,11 @@ int Tool::ListSelection(int id) {
 }
 
 void Tool::Close() { PostMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void Tool::End(int button, DWORD code) {
+  Press(button);
+  EXPECT_EQ(WaitForExit(), code);
+}
 
 DWORD Tool::WaitForExit(DWORD timeoutMs) {
   WaitForSingleObject(info_.hProcess, timeoutMs);

@@ -1,4 +1,4 @@
-// Drives the real qlantool.exe from another Win32 process: starts it with its own APPDATA,
+// Drives the real qlantool.exe from another Win32 process: starts it with the test's APPDATA,
 // finds its dialog and message boxes, clicks, types, and reads what it shows.
 #pragma once
 #include <windows.h>
@@ -8,21 +8,12 @@
 
 namespace qlan::e2e {
 
-struct Control {
-  int id;
-  std::wstring className;
-  std::wstring text;
-  bool enabled;
-  bool visible;
-};
-
 struct MessageBoxSeen {
   HWND window = nullptr;
   std::wstring text;
   std::wstring caption;
   HWND owner = nullptr;
-  // IDI_* of the icon shown, e.g. IDI_HAND; nullptr when none was recognised.
-  LPCWSTR icon = nullptr;
+  LPCWSTR icon = nullptr;  // IDI_* of the icon shown; nullptr when none was recognised
   bool hasCancel = false;
 };
 
@@ -34,38 +25,33 @@ class Tool {
   Tool(const Tool&) = delete;
   Tool& operator=(const Tool&) = delete;
 
-  // The configuration dialog, once visible (nullptr after the time-out).
-  HWND Dialog(DWORD timeoutMs = 10000);
-  // The next message box of the tool (nullptr after the time-out).
+  HWND Dialog(DWORD timeoutMs = 10000);  // once visible; nullptr after the time-out
   MessageBoxSeen WaitForMessageBox(DWORD timeoutMs = 10000);
-  // True when no message box appears within the time.
   bool NoMessageBoxWithin(DWORD ms);
   void Answer(const MessageBoxSeen& box, int button);  // IDOK / IDCANCEL
+  // Waits for the next message box, expects its text, caption, icon, buttons and owner (the
+  // dialog while it is there, else none), and answers it.
+  void ExpectBox(const std::wstring& text, const wchar_t* caption, LPCWSTR icon,
+                 bool cancel = false, int answer = IDOK);
 
-  // Posted, so a command that opens a message box does not block the driver.
-  void Press(int id);
-  // For check boxes and radio buttons (sent BM_CLICK; no message box follows).
-  void Click(int id);
+  void Press(int id);  // posted, so a command that opens a message box does not block
+  void Click(int id);  // check boxes and radio buttons (sent BM_CLICK)
   bool IsChecked(int id);
   std::wstring Text(int id);
   void SetText(int id, const std::wstring& text);
-  std::vector<Control> Controls();
   std::vector<std::wstring> ListLines(int id);
   int ListSelection(int id);
   void Close();  // the close box
-
-  // Exit code once the process ended (STILL_ACTIVE after the time-out).
-  DWORD WaitForExit(DWORD timeoutMs = 10000);
-  DWORD processId() const { return info_.dwProcessId; }
+  // Presses the button and expects the process to end with the code.
+  void End(int button = IDCANCEL, DWORD code = 0);
+  DWORD WaitForExit(DWORD timeoutMs = 10000);  // STILL_ACTIVE after the time-out
 
  private:
   PROCESS_INFORMATION info_{};
   HWND dialog_ = nullptr;
 };
 
-// Windows path of a folder the test owns, and the qlantool.exe beside this program.
-std::wstring ToolPath();
-std::wstring Wide(const std::string& utf8);
+std::wstring ToolPath();  // the qlantool.exe of this build
 // Polls cond every 20 ms until it holds or the time is up.
 template <typename F>
 bool WaitUntil(F cond, DWORD timeoutMs) {

@@ -1,3 +1,4 @@
 #!/bin/sh
-# Stands in for the browser under Wine: records the address it was asked to open.
-printf '%s\n' "$*" >> /tmp/qlan-e2e-browser.log
+# Stands in for the browser under Wine: records the address it was asked to open ($2) in
+# the test's own file ($1).
+printf '%s\n' "$2" >> "$1"

@@ -1,18 +1,150 @@
-// The scriptable loopback peer: script steps over the platform half in peer_io.
+// The scriptable loopback peer: script steps over a thin socket layer for POSIX and Winsock.
 #include "support/loopback_peer.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace qlan::test {
+
+// One start per peer and per ClosedPort, so that Winsock is stopped again between tests.
+struct SocketLibrary {
+#ifdef _WIN32
+  SocketLibrary() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+  }
+  ~SocketLibrary() { ::WSACleanup(); }
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+#endif
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Socket = LoopbackPeer::Socket;
 
+constexpr Socket kNone = -1;
 constexpr int kSliceMs = 20;
 constexpr int kStepBoundMs = 10000;  // no single read step waits longer
 constexpr int kDrainBoundMs = 5000;  // reading after our side has ended
+
+#ifdef _WIN32
+using Native = SOCKET;
+using Length = int;
+// FIONBIO, spelled out: the header's macro trips the sign-conversion warning.
+constexpr long kNonBlockingIo = static_cast<long>(0x8004667EUL);
+void CloseNative(Native s) { ::closesocket(s); }
+void SetBlocking(Native s, bool blocking) {
+  u_long nonBlocking = blocking ? 0 : 1;
+  ::ioctlsocket(s, kNonBlockingIo, &nonBlocking);
+}
+bool ConnectPending() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
+int PollOne(Native s, short events, int ms) {
+  WSAPOLLFD p{s, events, 0};
+  return ::WSAPoll(&p, 1, ms);
+}
+using Count = int;
+constexpr int kSocketFlags = 0;
+constexpr int kNoSignal = 0;
+DWORD SendBound() { return 5000; }
+#else
+using Native = int;
+using Length = socklen_t;
+void CloseNative(Native s) { ::close(s); }
+void SetBlocking(Native s, bool blocking) {
+  const int flags = ::fcntl(s, F_GETFL, 0);
+  ::fcntl(s, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+bool ConnectPending() { return errno == EINPROGRESS; }
+int PollOne(Native s, short events, int ms) {
+  pollfd p{s, events, 0};
+  const int r = ::poll(&p, 1, ms);
+  return r < 0 && errno == EINTR ? 0 : r;
+}
+using Count = std::size_t;
+constexpr int kSocketFlags = SOCK_CLOEXEC;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+timeval SendBound() { return {5, 0}; }
+#endif
+
+Native N(Socket s) { return static_cast<Native>(s); }
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+// Bounds a blocking send to a client that has stopped reading.
+Socket Bounded(Native s) {
+  const auto limit = SendBound();
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  return static_cast<Socket>(s);
+}
+
+Socket Listen(int backlog, int* port) {
+  const Native s = ::socket(AF_INET, SOCK_STREAM | kSocketFlags, 0);
+  sockaddr_in a = Loopback(0);
+  Length length = sizeof a;
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+    CloseNative(s);
+    return kNone;
+  }
+  *port = ntohs(a.sin_port);
+  return static_cast<Socket>(s);
+}
+
+Socket Accept(Socket listener, int ms) {
+  if (PollOne(N(listener), POLLIN, ms) <= 0) return kNone;
+  const Native s = ::accept(N(listener), nullptr, nullptr);
+  if (static_cast<Socket>(s) == kNone) return kNone;
+  SetBlocking(s, true);
+  return Bounded(s);
+}
+
+// A connection that completes within ms, or kNone.
+Socket ConnectTo(int port, int ms) {
+  const Native s = ::socket(AF_INET, SOCK_STREAM | kSocketFlags, 0);
+  SetBlocking(s, false);
+  const sockaddr_in a = Loopback(port);
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 &&
+      (!ConnectPending() || PollOne(s, POLLOUT, ms) <= 0)) {
+    CloseNative(s);
+    return kNone;
+  }
+  SetBlocking(s, true);
+  return Bounded(s);
+}
+
+bool SendAll(Socket s, const char* data, std::size_t n) {
+  while (n > 0) {
+    const int sent = static_cast<int>(
+        ::send(N(s), data, static_cast<Count>(std::min<std::size_t>(n, 65536)), kNoSignal));
+    if (sent <= 0) return false;
+    data += sent;
+    n -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
 
 int MsLeft(Clock::time_point deadline) {
   return static_cast<int>(std::max<long long>(
@@ -23,81 +155,35 @@ int MsLeft(Clock::time_point deadline) {
 std::size_t HeadEnd(const std::string& data) {
   const std::size_t crlf = data.find("\r\n\r\n");
   const std::size_t lf = data.find("\n\n");
-  std::size_t end = std::string::npos;
-  if (crlf != std::string::npos) end = crlf + 4;
-  if (lf != std::string::npos && (end == std::string::npos || lf + 2 < end)) end = lf + 2;
-  return end;
+  if (lf != std::string::npos && (crlf == std::string::npos || lf + 2 < crlf + 4)) return lf + 2;
+  return crlf == std::string::npos ? crlf : crlf + 4;
 }
 
 // The Content-Length of a head, letter case ignored; 0 when it has none.
-std::size_t BodyLength(const std::string& head) {
-  std::string lower(head);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
+std::size_t BodyLength(std::string head) {
+  std::transform(head.begin(), head.end(), head.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const std::size_t at = lower.find("\ncontent-length:");
+  const std::size_t at = head.find("\ncontent-length:");
   if (at == std::string::npos) return 0;
   std::size_t i = at + 16;
-  while (i < lower.size() && lower[i] == ' ') ++i;
+  while (i < head.size() && head[i] == ' ') ++i;
   std::size_t value = 0;
-  while (i < lower.size() && lower[i] >= '0' && lower[i] <= '9') {
-    value = value * 10 + static_cast<std::size_t>(lower[i] - '0');
-    ++i;
+  for (; i < head.size() && head[i] >= '0' && head[i] <= '9'; ++i) {
+    value = value * 10 + static_cast<std::size_t>(head[i] - '0');
   }
   return value;
 }
 
 }  // namespace
 
-LoopbackPeer::LoopbackPeer(int backlog) {
-  peer_io::StartLibrary();
-  listener_ = peer_io::Listen(backlog, &port_);
-}
+LoopbackPeer::LoopbackPeer(int backlog)
+    : library_(std::make_shared<SocketLibrary>()), listener_(Listen(backlog, &port_)) {}
 
 LoopbackPeer::~LoopbackPeer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  for (Socket s : fillers_) peer_io::Close(s);
-  if (listener_ != kNone) peer_io::Close(listener_);
-  peer_io::StopLibrary();
-}
-
-LoopbackPeer& LoopbackPeer::ReadRequest() {
-  steps_.push_back(Step{Step::kReadRequest, {}, {}, 0, 0});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::ReadBytes(std::size_t count) {
-  steps_.push_back(Step{Step::kReadBytes, {}, {}, count, 0});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::Send(std::string bytes) {
-  steps_.push_back(Step{Step::kSend, std::move(bytes), {}, 0, 0});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::SendSplit(std::string bytes, std::vector<std::size_t> cuts,
-                                      int pauseMs) {
-  steps_.push_back(Step{Step::kSend, std::move(bytes), std::move(cuts), 0, pauseMs});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::SendSlowly(std::string bytes, std::size_t piece, int pauseMs) {
-  std::vector<std::size_t> cuts;
-  for (std::size_t at = piece; piece > 0 && at < bytes.size(); at += piece) cuts.push_back(at);
-  return SendSplit(std::move(bytes), std::move(cuts), pauseMs);
-}
-LoopbackPeer& LoopbackPeer::Pause(int ms) {
-  steps_.push_back(Step{Step::kPause, {}, {}, 0, ms});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::Silent(int ms) {
-  steps_.push_back(Step{Step::kSilent, {}, {}, 0, ms});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::StopReading(int ms) {
-  steps_.push_back(Step{Step::kStopReading, {}, {}, 0, ms});
-  return *this;
-}
-LoopbackPeer& LoopbackPeer::Reset() {
-  steps_.push_back(Step{Step::kReset, {}, {}, 0, 0});
-  return *this;
+  for (Socket s : fillers_) CloseNative(N(s));
+  if (listener_ != kNone) CloseNative(N(listener_));
 }
 
 void LoopbackPeer::Start(int connections) {
@@ -109,62 +195,59 @@ void LoopbackPeer::Start(int connections) {
   thread_ = std::thread([this, connections] { Serve(connections); });
 }
 
-bool LoopbackPeer::Wait(int ms) {
+template <typename Ready>
+bool LoopbackPeer::WaitFor(int ms, Ready ready) const {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (!done_ && scripted_ < connections_) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!ready()) {
+    if (stop_ || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min(5, std::max(1, MsLeft(deadline)))));
   }
   return true;
+}
+
+bool LoopbackPeer::Wait(int ms) {
+  return WaitFor(ms, [this] { return done_ || scripted_ >= connections_; });
 }
 
 bool LoopbackPeer::WaitClosed(int ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (!done_) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return WaitFor(ms, [this] { return done_.load(); });
 }
 
-std::string LoopbackPeer::Request(std::size_t index) const { return Recorded(index); }
+std::string LoopbackPeer::Request(std::size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return index < requests_.size() ? requests_[index] : std::string();
+}
 
 void LoopbackPeer::SaturateBacklog() {
   // Each queued connection completes at once; the first that does not marks a full queue.
   for (int i = 0; i < 16; ++i) {
-    const Socket s = peer_io::ConnectTo(port_, 200);
+    const Socket s = ConnectTo(port_, 200);
     if (s == kNone) return;
     fillers_.push_back(s);
   }
 }
 
 int LoopbackPeer::ClosedPort() {
-  peer_io::StartLibrary();
+  [[maybe_unused]] const SocketLibrary library;
   int closedPort = 0;
-  const Socket s = peer_io::Listen(1, &closedPort);
-  if (s != kNone) peer_io::Close(s);
-  peer_io::StopLibrary();
+  const Socket s = Listen(1, &closedPort);
+  if (s != kNone) CloseNative(N(s));
   return closedPort;
 }
 
-bool LoopbackPeer::ResetsReadAsClose() { return peer_io::ResetsReadAsClose(); }
-
-void LoopbackPeer::Record(std::size_t index, const char* data, std::size_t n) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (index < requests_.size()) requests_[index].append(data, n);
-}
-
-std::string LoopbackPeer::Recorded(std::size_t index) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return index < requests_.size() ? requests_[index] : std::string();
+bool LoopbackPeer::ResetsReadAsClose() {
+#ifdef _WIN32
+  // Wine's receive turns the host's ECONNRESET into end of stream.
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
 }
 
 bool LoopbackPeer::Sleep(int ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  while (!stop_ && Clock::now() < deadline) {
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::min(kSliceMs, std::max(1, MsLeft(deadline)))));
-  }
+  WaitFor(ms, [] { return false; });
   return !stop_;
 }
 
@@ -172,28 +255,27 @@ template <typename Done>
 bool LoopbackPeer::ReadUntil(Socket s, std::size_t index, int boundMs, Done done) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
   char buffer[4096];
-  const auto finished = [&] {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return index < requests_.size() && done(requests_[index]);
-  };
-  while (!finished()) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (index < requests_.size() && done(requests_[index])) return true;
+    }
     if (stop_ || Clock::now() >= deadline) return false;
-    const int ready = peer_io::WaitReadable(s, std::min(kSliceMs, std::max(1, MsLeft(deadline))));
+    const int ready = PollOne(N(s), POLLIN, std::min(kSliceMs, std::max(1, MsLeft(deadline))));
     if (ready < 0) return false;
     if (ready == 0) continue;
-    const int n = peer_io::ReceiveSome(s, buffer, sizeof buffer);
+    const int n = static_cast<int>(::recv(N(s), buffer, sizeof buffer, 0));
     if (n <= 0) return false;
-    Record(index, buffer, static_cast<std::size_t>(n));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index < requests_.size()) requests_[index].append(buffer, static_cast<std::size_t>(n));
   }
-  return true;
 }
 
 void LoopbackPeer::Serve(int connections) {
   for (int i = 0; i < connections && !stop_; ++i) {
     Socket s = kNone;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kStepBoundMs);
-    while (s == kNone && !stop_ && Clock::now() < deadline)
-      s = peer_io::Accept(listener_, kSliceMs * 5);
+    while (s == kNone && !stop_ && Clock::now() < deadline) s = Accept(listener_, kSliceMs * 5);
     if (s == kNone) break;
     ++accepted_;
     RunScript(s, static_cast<std::size_t>(i));
@@ -231,8 +313,9 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
         for (std::size_t cut : cuts) {
           cut = std::min(cut, step.bytes.size());
           if (cut < from) continue;
-          if (from > 0 && !Sleep(step.ms)) break;
-          if (!peer_io::SendAll(s, step.bytes.data() + from, cut - from)) break;
+          if ((from > 0 && !Sleep(step.ms)) || !SendAll(s, step.bytes.data() + from, cut - from)) {
+            break;
+          }
           from = cut;
         }
         break;
@@ -243,21 +326,26 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
       case Step::kSilent:
         ReadUntil(s, index, step.ms, [](const std::string&) { return false; });
         break;
-      case Step::kStopReading:
-        Sleep(step.ms);
-        break;
-      case Step::kReset:
+      case Step::kReset: {
         ++scripted_;
-        peer_io::ResetAndClose(s);
+        const linger hard{1, 0};
+        ::setsockopt(N(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard),
+                     sizeof hard);
+        CloseNative(N(s));
         return;
+      }
     }
   }
   ++scripted_;
   // Our side ends with a FIN; reading on until the client closes keeps unread request
   // bytes from turning the close into a reset.
-  peer_io::ShutdownWrite(s);
+#ifdef _WIN32
+  ::shutdown(N(s), SD_SEND);
+#else
+  ::shutdown(N(s), SHUT_WR);
+#endif
   ReadUntil(s, index, kDrainBoundMs, [](const std::string&) { return false; });
-  peer_io::Close(s);
+  CloseNative(N(s));
 }
 
 }  // namespace qlan::test

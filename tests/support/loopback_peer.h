@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +18,8 @@ namespace qlan::test {
 // anything. Tests use it instead of real-looking names, whose look-up is network traffic.
 inline constexpr char kUnresolvableHost[] =
     "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
+
+struct SocketLibrary;
 
 class LoopbackPeer {
  public:
@@ -33,20 +36,20 @@ class LoopbackPeer {
   // peer ends its side gracefully and records whatever else the client sends.
   // Reads a request head up to its blank line (CR LF or bare LF), then as many body bytes
   // as its Content-Length names.
-  LoopbackPeer& ReadRequest();
-  LoopbackPeer& ReadBytes(std::size_t count);
-  LoopbackPeer& Send(std::string bytes);
+  LoopbackPeer& ReadRequest() { return Add(Step::kReadRequest); }
+  LoopbackPeer& ReadBytes(std::size_t count) { return Add(Step::kReadBytes, {}, {}, count); }
+  LoopbackPeer& Send(std::string bytes) { return Add(Step::kSend, std::move(bytes)); }
   // Sends bytes in pieces cut at the given offsets, pausing between them.
-  LoopbackPeer& SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs = 20);
-  // Sends bytes piece bytes at a time, pausing between pieces.
-  LoopbackPeer& SendSlowly(std::string bytes, std::size_t piece, int pauseMs);
-  LoopbackPeer& Pause(int ms);
+  LoopbackPeer& SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs = 20) {
+    return Add(Step::kSend, std::move(bytes), std::move(cuts), 0, pauseMs);
+  }
+  LoopbackPeer& Pause(int ms) { return Add(Step::kPause, {}, {}, 0, ms); }
   // Says nothing (reading what comes) until the client goes away or ms have passed.
-  LoopbackPeer& Silent(int ms);
+  LoopbackPeer& Silent(int ms) { return Add(Step::kSilent, {}, {}, 0, ms); }
   // Reads nothing for ms (or until the peer stops), so that a client sending much stalls.
-  LoopbackPeer& StopReading(int ms);
+  LoopbackPeer& StopReading(int ms) { return Pause(ms); }
   // Resets the connection (RST) instead of closing it; ends the script.
-  LoopbackPeer& Reset();
+  LoopbackPeer& Reset() { return Add(Step::kReset); }
 
   // Starts serving connections, one after another, on the peer's thread.
   void Start(int connections = 1);
@@ -68,18 +71,21 @@ class LoopbackPeer {
   // and Linux report an error).
   static bool ResetsReadAsClose();
 
-  // Platform part, shared by the peer and tests that need a raw socket.
   using Socket = std::intptr_t;
-  static constexpr Socket kNone = -1;
 
  private:
   struct Step {
-    enum Kind { kReadRequest, kReadBytes, kSend, kPause, kSilent, kStopReading, kReset } kind;
+    enum Kind { kReadRequest, kReadBytes, kSend, kPause, kSilent, kReset } kind;
     std::string bytes;
     std::vector<std::size_t> cuts;
-    std::size_t count = 0;
-    int ms = 0;
+    std::size_t count;
+    int ms;
   };
+  LoopbackPeer& Add(Step::Kind kind, std::string bytes = {}, std::vector<std::size_t> cuts = {},
+                    std::size_t count = 0, int ms = 0) {
+    steps_.push_back(Step{kind, std::move(bytes), std::move(cuts), count, ms});
+    return *this;
+  }
 
   void Serve(int connections);
   void RunScript(Socket s, std::size_t index);
@@ -87,12 +93,14 @@ class LoopbackPeer {
   // close, error or time-out.
   template <typename Done>
   bool ReadUntil(Socket s, std::size_t index, int boundMs, Done done);
-  void Record(std::size_t index, const char* data, std::size_t n);
-  std::string Recorded(std::size_t index) const;
   bool Sleep(int ms);
+  // Waits until a bound (ms from now) while !stop_ and !ready(); true when ready.
+  template <typename Ready>
+  bool WaitFor(int ms, Ready ready) const;
 
-  Socket listener_ = kNone;
-  int port_ = 0;
+  std::shared_ptr<SocketLibrary> library_;  // started while the peer lives
+  int port_ = 0;                            // before listener_, which sets it
+  Socket listener_;
   std::vector<Step> steps_;
   std::vector<Socket> fillers_;
   std::thread thread_;
@@ -104,27 +112,5 @@ class LoopbackPeer {
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
 };
-
-// The platform half (loopback_peer_posix.cpp / loopback_peer_win32.cpp).
-namespace peer_io {
-using Socket = LoopbackPeer::Socket;
-void StartLibrary();
-void StopLibrary();
-// Listening socket on 127.0.0.1 at a free port; kNone on failure.
-Socket Listen(int backlog, int* port);
-// An accepted connection, or kNone when none came within ms.
-Socket Accept(Socket listener, int ms);
-// A client connection to 127.0.0.1:port, or kNone when it did not complete within ms.
-Socket ConnectTo(int port, int ms);
-// 1 readable (data or close), 0 nothing within ms, -1 error.
-int WaitReadable(Socket s, int ms);
-// >0 bytes, 0 closed, -1 error.
-int ReceiveSome(Socket s, char* buffer, int size);
-bool SendAll(Socket s, const char* data, std::size_t n);
-void ShutdownWrite(Socket s);
-void Close(Socket s);
-void ResetAndClose(Socket s);
-bool ResetsReadAsClose();
-}  // namespace peer_io
 
 }  // namespace qlan::test

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -26,50 +27,36 @@ std::string ToUtf8(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
-#ifdef _WIN32
-std::wstring Wide(const std::string& s) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-#endif
-
+// The process environment itself (on Windows not the C runtime's copy): what the tool reads.
 bool GetEnv(const std::string& name, std::string* value) {
 #ifdef _WIN32
   wchar_t buffer[32768];
-  const DWORD n = GetEnvironmentVariableW(Wide(name).c_str(), buffer, 32768);
+  const DWORD n = GetEnvironmentVariableW(FromUtf8(name).c_str(), buffer, 32768);
   if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
   *value = ToUtf8(fs::path(std::wstring(buffer, n)));
   return true;
 #else
   const char* v = std::getenv(name.c_str());
-  if (v == nullptr) return false;
-  *value = v;
-  return true;
+  if (v != nullptr) *value = v;
+  return v != nullptr;
 #endif
 }
 
 void SetEnv(const std::string& name, const std::string* value) {
 #ifdef _WIN32
-  SetEnvironmentVariableW(Wide(name).c_str(), value ? Wide(*value).c_str() : nullptr);
+  SetEnvironmentVariableW(FromUtf8(name).c_str(), value ? FromUtf8(*value).c_str() : nullptr);
 #else
-  if (value)
+  if (value != nullptr) {
     setenv(name.c_str(), value->c_str(), 1);
-  else
+  } else {
     unsetenv(name.c_str());
+  }
 #endif
 }
 
 }  // namespace
 
-char Separator() {
-#ifdef _WIN32
-  return '\\';
-#else
-  return '/';
-#endif
-}
+char Separator() { return static_cast<char>(fs::path::preferred_separator); }
 
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
@@ -102,11 +89,11 @@ ScopedEnv::~ScopedEnv() { SetEnv(name_, hadOld_ ? &old_ : nullptr); }
 UserDataFixture::UserDataFixture() : env_("APPDATA", root_.path()) {}
 
 std::string UserDataFixture::VendorPath(const std::string& name) const {
-  return root_.Join("velmorn") + (name.empty() ? "" : std::string(1, Separator()) + name);
+  return root_.Join("velmorn") + (name.empty() ? "" : Separator() + name);
 }
 
 std::string UserDataFixture::ReplayPath(const std::string& name) const {
-  return VendorPath("qlan_rep") + (name.empty() ? "" : std::string(1, Separator()) + name);
+  return VendorPath("qlan_rep") + (name.empty() ? "" : Separator() + name);
 }
 
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
@@ -135,9 +122,7 @@ std::string TestDataPath(const std::string& relative) {
   std::string p = std::string(QLAN_TESTDATA_DIR) + "/" + relative;
 #ifdef _WIN32
   // Wine maps the Unix root to drive Z:.
-  for (char& c : p) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(p.begin(), p.end(), '/', '\\');
   if (!p.empty() && p[0] == '\\') p = "Z:" + p;
 #endif
   return p;

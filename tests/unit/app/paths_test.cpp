@@ -1,6 +1,8 @@
-// Resolution of the per-user folder and the file layer's codes.
+// The per-user folder, its fallback and subfolders, the file layer's codes and the
+// dialog's decimal reading.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/files.h"
@@ -15,38 +17,29 @@ namespace {
 using test::ScopedEnv;
 using test::TempFolder;
 
-TEST(UserDataPath, CreatesTheVendorFolderOnceUnderAppData) {
+TEST(UserDataPath, CreatesTheVendorFolderOrFailsWithoutTouchingTheOutput) {
   TempFolder root;
-  ScopedEnv env("APPDATA", root.path());
   char path[kPathSize];
-  ASSERT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), 0);
-  EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\qlan.ini");
-  EXPECT_TRUE(test::Exists(root.Join("velmorn")));
-  ASSERT_EQ(GetUserDataPath(kVendorFolder, "", path), 0);
-  EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\");
-  EXPECT_EQ(GetUserDataPath(kVendorFolder, "x", nullptr), 0);
-}
-
-TEST(UserDataPath, FailsWithoutTouchingTheOutput) {
-  TempFolder root;
-  char path[kPathSize] = "untouched";
   {
-    ScopedEnv env("APPDATA", root.Join("missing"));
-    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
+    ScopedEnv env("APPDATA", root.path());
+    ASSERT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), 0);
+    EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\qlan.ini");
+    EXPECT_TRUE(test::Exists(root.Join("velmorn")));
+    ASSERT_EQ(GetUserDataPath(kVendorFolder, "", path), 0);
+    EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\");
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, "x", nullptr), 0);
+  }
+  std::copy_n("untouched", 10, path);
+  TempFolder blocked;  // a plain file where the vendor folder belongs
+  test::WriteAll(blocked.Join("velmorn"), {1});
+  for (const std::string& appData : {root.Join("missing"), blocked.path(), std::string(270, 'a')}) {
+    ScopedEnv env("APPDATA", appData);
+    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1) << appData;
     EXPECT_FALSE(test::Exists(root.Join("missing")));
   }
-  {
-    test::WriteAll(root.Join("velmorn"), {1});
-    ScopedEnv env("APPDATA", root.path());
-    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
-  }
-  {
-    // A path that would not fit fails its step instead of overrunning.
-    ScopedEnv env("APPDATA", root.path());
-    EXPECT_EQ(GetUserDataPath(kVendorFolder, std::string(300, 'n').c_str(), path), -1);
-    ScopedEnv longEnv("APPDATA", std::string(270, 'a'));
-    EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1);
-  }
+  ScopedEnv env("APPDATA", root.path());
+  // A path that would not fit fails its step instead of overrunning.
+  EXPECT_EQ(GetUserDataPath(kVendorFolder, std::string(300, 'n').c_str(), path), -1);
   EXPECT_STREQ(path, "untouched");
 }
 
@@ -83,20 +76,19 @@ TEST(EnsureSubfolder, WritesIntoTheParentBufferAndRefusesAFile) {
 
 TEST(FileLayer, CodesOfOpenReadWriteAndClose) {
   TempFolder dir;
-  const std::string missing = dir.Join("missing.bin");
-  ScopedFile none(FileOpen(missing.c_str(), kFileRead));
+  const std::string path = dir.Join("missing.bin");
+  ScopedFile none(FileOpen(path.c_str(), kFileRead));
   EXPECT_FALSE(none.valid());
   EXPECT_EQ(FileError(), kErrorFileNotFound);
   ScopedFile inMissingFolder(FileOpen(dir.Join("no\\x.bin").c_str(), kFileRead));
   EXPECT_EQ(FileError(), kErrorPathNotFound);
-
   {
-    ScopedFile created(FileOpen(missing.c_str(), kFileWrite));
+    ScopedFile created(FileOpen(path.c_str(), kFileWrite));
     EXPECT_EQ(FileError(), 0);
     const char bytes[100] = {};
     EXPECT_EQ(FileWrite(created.get(), 100, bytes), 100);
   }
-  ScopedFile reader(FileOpen(missing.c_str(), kFileRead));
+  ScopedFile reader(FileOpen(path.c_str(), kFileRead));
   char buffer[144];
   EXPECT_EQ(FileRead(reader.get(), 144, buffer), 100);
   EXPECT_EQ(FileError(), 0);
@@ -108,11 +100,9 @@ TEST(FileLayer, CodesOfOpenReadWriteAndClose) {
 }
 
 TEST(ReadDecimal, ReadsLikeTheDialogAndSaturates) {
-  EXPECT_EQ(ReadDecimal("  -12x"), -12);
-  EXPECT_EQ(ReadDecimal("+80ab"), 80);
-  EXPECT_EQ(ReadDecimal("abc"), 0);
-  EXPECT_EQ(ReadDecimal(""), 0);
-  EXPECT_EQ(ReadDecimal("\t 200 OK"), 200);
+  const std::pair<const char*, long long> cases[] = {
+      {"  -12x", -12}, {"+80ab", 80}, {"abc", 0}, {"", 0}, {"\t 200 OK", 200}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ReadDecimal(text), value) << text;
   EXPECT_GT(ReadDecimal("99999999999999999999999999"), 2147483647LL);
 }
 

@@ -16,29 +16,24 @@ void ExpectText(const QString& s, const std::string& text, std::int32_t capacity
   EXPECT_EQ(s.capacity(), capacity);
 }
 
-TEST(QStringTest, EmptyContentHasNoBlockUntilSetThenA256ByteBlock) {
+TEST(QStringTest, NothingAllocatesNothingUntilSetThenA256ByteBlock) {
   QString s;
   ExpectText(s, "", 0);
-  // Appending nothing changes nothing and allocates nothing.
-  EXPECT_TRUE(s.appendBytes("def", 0));
-  EXPECT_TRUE(s.appendBytes("def", -1));
-  EXPECT_TRUE(s.appendBytes(nullptr, 3));
-  EXPECT_TRUE(s.append(static_cast<const char*>(nullptr)));
+  EXPECT_TRUE(s.appendBytes("def", 0) && s.appendBytes("def", -1) && s.appendBytes(nullptr, 3) &&
+              s.append(static_cast<const char*>(nullptr)));
   ExpectText(s, "", 0);
   ASSERT_TRUE(s.assign(nullptr));
   ExpectText(s, "", 256);
   ASSERT_TRUE(s.assign("abc"));
-  EXPECT_TRUE(s.appendBytes("def", 0));
-  EXPECT_TRUE(s.appendBytes("def", -1));
+  EXPECT_TRUE(s.appendBytes("def", 0) && s.appendBytes("def", -1));
   ExpectText(s, "abc", 256);
-  ASSERT_TRUE(s.assign(""));
-  ExpectText(s, "", 256);
-  ASSERT_TRUE(s.assign("abc"));
   ASSERT_TRUE(s.setBytes("xyz", -5));
   ExpectText(s, "", 256);
-  ASSERT_TRUE(s.assign("abc"));
-  ASSERT_TRUE(s.setBytes(nullptr, 3));
+  ASSERT_TRUE(s.assign("abc") && s.setBytes(nullptr, 3));
   ExpectText(s, "", 256);
+  // Byte zero ends the text.
+  ASSERT_TRUE(s.setBytes("ab\0cd", 5) && s.appendBytes("x\0y", 3));
+  ExpectText(s, "abx", 256);
   s.clear();
   ExpectText(s, "", 0);
 }
@@ -61,45 +56,29 @@ TEST(QStringTest, BlockFollowsTheLengthUpAndDown) {
   ExpectText(s, "ab" + std::string(1000, 'q'), 1024);
 }
 
-TEST(QStringTest, ByteZeroEndsTheText) {
-  QString s;
-  ASSERT_TRUE(s.setBytes("ab\0cd", 5));
-  ExpectText(s, "ab", 256);
-  ASSERT_TRUE(s.appendBytes("x\0y", 3));
-  ExpectText(s, "abx", 256);
-}
-
-TEST(QStringTest, AppendsStringsIncludingItself) {
+TEST(QStringTest, AppendsStringsIncludingItselfAndSpaceWithinTheLimit) {
   QString a;
   QString b;
   QString empty;
-  ASSERT_TRUE(a.assign("head-"));
-  ASSERT_TRUE(b.assign("tail"));
-  ASSERT_TRUE(a.append(b));
-  ASSERT_TRUE(a.append(empty));
+  ASSERT_TRUE(a.assign("head-") && b.assign("tail") && a.append(b) && a.append(empty));
   ExpectText(a, "head-tail", 256);
   // A source inside the string's own block is copied before the block moves or overlaps.
   const std::string t200(200, 'r');
-  ASSERT_TRUE(a.assign(t200.c_str()));
-  ASSERT_TRUE(a.append(a));
+  ASSERT_TRUE(a.assign(t200.c_str()) && a.append(a));
   ExpectText(a, t200 + t200, 512);
-  ASSERT_TRUE(a.assign("0123456789"));
-  ASSERT_TRUE(a.setBytes(a.text() + 4, 3));
+  ASSERT_TRUE(a.assign("0123456789") && a.setBytes(a.text() + 4, 3));
   ExpectText(a, "456", 256);
-}
 
-TEST(QStringTest, SpaceForTheCallerExtendsTheTextWithinTheLimit) {
-  QString s;
-  ASSERT_TRUE(s.assign("ab"));
-  char* p = s.appendSpace(300);
-  ASSERT_EQ(p, s.text() + 2);
+  ASSERT_TRUE(a.assign("ab"));
+  char* p = a.appendSpace(300);
+  ASSERT_EQ(p, a.text() + 2);
   std::memset(p, 'k', 300);
-  ExpectText(s, "ab" + std::string(300, 'k'), 512);
-  ASSERT_TRUE(s.assign("abc"));
-  EXPECT_EQ(s.appendSpace(-1), nullptr);
-  EXPECT_EQ(s.appendSpace(QString::kMaxLength), nullptr);
-  EXPECT_FALSE(s.appendBytes("x", QString::kMaxLength));
-  ExpectText(s, "abc", 256);
+  ExpectText(a, "ab" + std::string(300, 'k'), 512);
+  ASSERT_TRUE(a.assign("abc"));
+  EXPECT_EQ(a.appendSpace(-1), nullptr);
+  EXPECT_EQ(a.appendSpace(QString::kMaxLength), nullptr);
+  EXPECT_FALSE(a.appendBytes("x", QString::kMaxLength));
+  ExpectText(a, "abc", 256);
 }
 
 }  // namespace

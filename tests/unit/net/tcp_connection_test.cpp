@@ -99,7 +99,7 @@ TEST(Receive, FullRingEndsALineAndTheRingAnswersAloneOrWithOneReceive) {
   EXPECT_LT(test::MsSince(start), 3000);
 }
 
-TEST(Send, SendAllDeliversEveryByteInOrder) {
+TEST(Send, EveryByteInOrderOrATimeOutWhenThePeerStopsReading) {
   const std::string data = test::Pattern(std::size_t{8} << 20);
   LoopbackPeer peer;
   peer.ReadBytes(data.size());
@@ -108,19 +108,17 @@ TEST(Send, SendAllDeliversEveryByteInOrder) {
   EXPECT_EQ(c->sendAll(data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
   ASSERT_TRUE(peer.Wait(10000));
   EXPECT_TRUE(peer.Request() == data);
-}
 
-TEST(Send, PeerThatStopsReadingTakesPartOfASendThenTimesOut) {
-  LoopbackPeer peer;
-  peer.StopReading(5000);
-  peer.Start();
-  auto c = ConnectTo(peer.port(), Timeouts{2000, 300});
-  const std::string data = test::Pattern(std::size_t{64} << 20);
-  const int sent = c->sendBytes(data.data(), static_cast<int>(data.size()));
+  LoopbackPeer stalled;
+  stalled.StopReading(5000);
+  stalled.Start();
+  auto s = ConnectTo(stalled.port(), Timeouts{2000, 300});
+  const std::string big = test::Pattern(std::size_t{64} << 20);
+  const int sent = s->sendBytes(big.data(), static_cast<int>(big.size()));
   EXPECT_GT(sent, 0);
-  EXPECT_LT(sent, static_cast<int>(data.size()));
+  EXPECT_LT(sent, static_cast<int>(big.size()));
   const auto start = test::Clock::now();
-  EXPECT_EQ(c->sendAll(data.data(), static_cast<int>(data.size())), -1);
+  EXPECT_EQ(s->sendAll(big.data(), static_cast<int>(big.size())), -1);
   EXPECT_LT(test::MsSince(start), 4000);
 }
 
@@ -154,7 +152,7 @@ TEST(Connect, UnansweredConnectGivesUpAtItsLimit) {
   EXPECT_LT(test::MsSince(start), 3000);
 }
 
-TEST(Receive, SilentPeerTimesOutEveryReadAndAResetIsAnError) {
+TEST(Receive, SilentPeerTimesOutEveryRead) {
   LoopbackPeer silent;
   silent.Silent(5000);
   silent.Start();
@@ -164,11 +162,15 @@ TEST(Receive, SilentPeerTimesOutEveryReadAndAResetIsAnError) {
   EXPECT_LT(c->receiveLine('\n', buffer, 64), 0);
   EXPECT_LT(c->receive(buffer, 64), 0);
   EXPECT_LT(test::MsSince(start), 4000);
-  if (LoopbackPeer::ResetsReadAsClose()) return;  // Wine reads a reset as a close
+}
+
+TEST(Receive, ResetIsAnError) {
+  if (LoopbackPeer::ResetsReadAsClose()) GTEST_SKIP() << "this Wine reads a reset as a close";
   LoopbackPeer reset;
   reset.ReadBytes(4).Reset();
   reset.Start();
   auto r = ConnectTo(reset.port());
+  char buffer[64];
   ASSERT_EQ(r->sendAll("ping", 4), 4);
   EXPECT_LT(r->receiveLine('\n', buffer, 64), 0);
 }

@@ -79,13 +79,10 @@ TEST(HighScoreFiles, UnusableFolderIsMinusOneAndAPathThatCannotFitIsMinus108) {
   EXPECT_EQ(GetHighScoreFilePath(exact.data(), exact.size() - 1), -108);
 }
 
-TEST(Scrambling, ReverseBitsMirrorsTheByte) {
+TEST(Scrambling, ReverseBitsMirrorsAndEmptyOrOversizedBlocksWriteNothing) {
   for (const auto& [in, out] : {std::pair{0x01, 0x80}, {0x12, 0x48}, {0xA5, 0xA5}, {0xFE, 0x7F}}) {
     EXPECT_EQ(ReverseBits(static_cast<unsigned char>(in)), out) << in;
   }
-}
-
-TEST(Scrambling, EmptyOrOversizedBlocksWriteNothing) {
   test::TempFolder dir;
   const std::string path = dir.Join("block.ee");
   ScopedFile file(FileOpen(path.c_str(), kFileWrite));
