@@ -1,15 +1,20 @@
-// Entries through the service: validation, storage, ranks and pages; no network here.
+// Entries through the service: the form, validation, storage, ranks, pages and the score
+// table; no network here.
 #include "server/ranking_service.h"
 
 #include <gtest/gtest.h>
 
+#include "server/base64_decode.h"
 #include "server/entry_id.h"
+#include "server/multipart.h"
+#include "server/score_table.h"
 #include "unit/server/support/server_harness.h"
 
 namespace qlan::server {
 namespace {
 
 constexpr char kToolType[] = "multipart/form-data; boundary=------AaXx00";
+constexpr char kB[] = "multipart/form-data; boundary=b";
 
 std::string FormFor(const char* known) { return test::ToolForm(test::KnownFile(known)); }
 
@@ -19,100 +24,131 @@ class RankingServiceTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(store_.Open(folder_.Join("ranking.db"), false, &error)) << error;
   }
-  std::tuple<StoredEntry, std::uint32_t, std::uint32_t> Find(const std::string& id) {
-    StoredEntry entry;
-    std::uint32_t rank = 0;
-    std::uint32_t count = 0;
-    EXPECT_EQ(store_.Find(id, &entry, &rank, &count), StoreResult::kOk) << id;
-    return {entry, rank, count};
-  }
 
   test::TempFolder folder_;
   EntryStore store_;
   RankingService service_{store_};
 };
 
-TEST_F(RankingServiceTest, StoresTheToolsFormAndShowsItsPage) {
-  const Reply reply =
-      service_.PostEntry(kToolType, FormFor("replays/good/r745.replay"), 1700000000);
+TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShowsItsPage) {
+  const std::string replay = test::KnownFile("replays/good/r745.replay");
+  std::string slower = replay;
+  slower[7] = static_cast<char>(slower[7] + 1);  // one tick more
+  StoredEntry second;
+  StoredEntry again;
+  ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
+  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 2, &again),
+            Outcome::kOk);
+  const Reply reply = service_.PostEntry(kToolType, test::ToolForm(replay), 1700000000);
   ASSERT_EQ(reply.outcome, Outcome::kOk) << reply.body;
   const std::string id = test::EntryIdIn(reply.body);
-  ASSERT_TRUE(IsEntryIdShape(id)) << reply.body;
-  const auto [entry, rank, count] = Find(id);
-  EXPECT_EQ(std::tuple(entry.route, entry.distance, entry.timeTicks, entry.created),
-            std::tuple(745u, 3456789u, 300000u, std::int64_t{1700000000}));
-  // Stored byte for byte: the same bytes again are the same entry, any other are not.
-  StoredEntry again;
-  EXPECT_EQ(service_.AddReplay(test::KnownFile("replays/good/r745.replay"), 5, &again),
-            Outcome::kOk);
-  EXPECT_EQ(again.id, id);
+  ASSERT_TRUE(IsEntryIdShape(id) && id != second.id) << reply.body;
+  EXPECT_NE(service_.EntryPage(second.id).body.find("<td>2位 / 2件中</td>"), std::string::npos);
+  // The same bytes again: the stored entry, its date unchanged, no new row.
+  ASSERT_EQ(service_.AddReplay(replay, 9, &again), Outcome::kOk);
+  EXPECT_EQ(std::tuple(again.id, again.created), std::tuple(id, std::int64_t{1700000000}));
+  EXPECT_EQ(test::StoredCount(store_), 3u);
 
   const Reply page = service_.EntryPage(id);
   ASSERT_EQ(page.outcome, Outcome::kOk);
   // 1700000000 is 2023-11-14 22:13:20 UTC, 2023-11-15 07:13 in Japan.
   for (const char* text :
        {"<meta charset=\"utf-8\">", "<td>R 745</td>", "<td>3,456km</td>", "<td>1:23&#39;20</td>",
-        "<td>2023-11-15 07:13 (JST)</td>", "<td>1位 / 1件中</td>"}) {
+        "<td>2023-11-15 07:13 (JST)</td>", "<td>1位 / 2件中</td>"}) {
     EXPECT_NE(page.body.find(text), std::string::npos) << text;
   }
-  for (const std::string& bad : {std::string(), std::string("' OR 1=1 --xxxxx"),
-                                 std::string(16, 'A'), std::string(17, 'A')}) {
+  for (const std::string& bad : {std::string("' OR 1=1 --xxxxx"), std::string(17, 'A')}) {
     EXPECT_EQ(HttpStatus(service_.EntryPage(bad).outcome), 404) << bad;
   }
   EXPECT_NE(service_.EntryPage("").body.find("<title>エラー 404</title>"), std::string::npos);
 }
 
-TEST_F(RankingServiceTest, RanksByTimeWithinTheRouteAndTakesTheSameBytesAsTheSameEntry) {
-  const std::string replay = test::KnownFile("replays/good/r712.replay");
-  std::string slower = replay;
-  slower[7] = '\x01';  // time word 1 instead of 0
-  StoredEntry first;
-  StoredEntry second;
-  StoredEntry other;
-  StoredEntry again;
-  ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
-  ASSERT_EQ(service_.AddReplay(replay, 2, &first), Outcome::kOk);
-  // A faster run on another route does not change this route's ranks.
-  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 3, &other),
-            Outcome::kOk);
-  EXPECT_TRUE(IsEntryIdShape(first.id) && first.id != second.id) << first.id << " " << second.id;
-  EXPECT_EQ(std::get<1>(Find(first.id)), 1u);
-  EXPECT_EQ(std::get<1>(Find(second.id)), 2u);
-  EXPECT_EQ(std::get<2>(Find(second.id)), 2u);
-  // The same bytes again: the stored entry, its date unchanged, no new row.
-  ASSERT_EQ(service_.AddReplay(replay, 9, &again), Outcome::kOk);
-  EXPECT_EQ(std::tuple(again.id, again.created), std::tuple(first.id, std::int64_t{2}));
-  EXPECT_EQ(test::StoredCount(store_), 3u);
-}
+// A part from its Content-Disposition value on.
+std::string Part(std::string_view rest) { return "--b\nContent-Disposition: " + std::string(rest); }
 
-TEST_F(RankingServiceTest, RefusesBadInputAndStoresNothing) {
+TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
   const std::string good = test::Base64Lines(test::KnownFile("replays/good/r710.replay"));
   const std::string part = "--------AaXx00\nContent-Disposition: form-data; name=";
   const std::string end = "\n--------AaXx00--";
-  const struct {
-    std::string type;
-    std::string body;
-    Outcome outcome;
-  } cases[] = {
-      {"text/plain", FormFor("replays/good/r710.replay"), Outcome::kBadForm},
-      {kToolType, part + "\"frep\"\n\nQUJD\n", Outcome::kBadForm},
-      {kToolType, part + "\"frep\"\n\nQUJD!!!!" + end, Outcome::kBadBase64},
-      {kToolType, part + "\"frep\"\n\nQUJ" + end, Outcome::kBadBase64},
+  std::vector<std::tuple<std::string, std::string, Outcome>> cases = {
       {kToolType, part + "\"other\"\n\n" + good + end, Outcome::kNoReplay},
       {kToolType, part + "\"frep\"\n\n" + good + "\n" + part + "\"frep\"\n\n" + good + end,
        Outcome::kRepeatedReplay},
-      {kToolType, part + "\"\"\n\nx\n" + part + "\"frep\"\n\n" + good + end, Outcome::kBadForm},
       {kToolType, part + "\"frep\"\n\n" + end, Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/huge-length-r710.replay"), Outcome::kInvalidReplay},
-      {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge},
-  };
-  for (const auto& c : cases) {
-    const Reply reply = service_.PostEntry(c.type, c.body, 5);
-    EXPECT_EQ(reply.outcome, c.outcome) << c.body.substr(0, 200);
+      {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge}};
+  // Base64 text: the alphabet, groups, padding, blanks; one with a single pad sign decodes.
+  for (const std::string& text : test::Cases("QUJD!!!!|QUJ|Q===|=QUJ|QU=D|QUI=QUJD|QUI==|QU D")) {
+    cases.emplace_back(kToolType, part + "\"frep\"\n\n" + text + end, Outcome::kBadBase64);
+  }
+  std::string decoded;
+  EXPECT_TRUE(DecodeBase64("TW\r\nFu\n+/+/TWE=", &decoded, 8) && decoded == "Man\xfb\xff\xbfMa");
+  // Forms refused whole: other types, bad boundaries, limits, cut or malformed parts.
+  const std::string b71(71, 'b');
+  std::string many;
+  for (std::size_t i = 0; i <= kMaxFormParts; ++i) many += Part("form-data; name=f\n\nv\n");
+  std::string manyLines = Part("form-data; name=x\n");
+  for (std::size_t i = 0; i < kMaxPartHeaderLines; ++i) manyLines += "X-A: 1\n";
+  std::vector<std::pair<std::string, std::string>> forms = {
+      {"text/plain", FormFor("replays/good/r710.replay")},
+      {kToolType, part + "\"frep\"\n\nQUJD\n"},
+      {"multipart/form-data; boundary=" + b71,
+       "--" + b71 + "\nContent-Disposition: form-data; name=frep\n\nv\n--" + b71 + "--"},
+      {kB, many + "--b--"},
+      {kB, manyLines + "\nv\n--b--"},
+      {kB, Part("form-data; name=x\nX: " + std::string(kMaxPartHeaderLine, 'a') + "\n\nv\n--b--")},
+      {kB, "--b\nContent-Type: text/plain\n\nx\n--b--"},
+      {kB, "--bX\nContent-Disposition: form-data; name=frep\n\nx\n--b--"}};
+  for (const std::string& type : test::Cases("multipart/form-data|multipart/form-data; boundary=|"
+                                             "multipart/form-data; boundary=\"b")) {
+    forms.emplace_back(type, Part("form-data; name=frep\n\nv\n--b--"));
+  }
+  for (const std::string& rest :
+       test::Cases("form-data\n\nx\n--b--|attachment; name=frep\n\nx\n--b--|"
+                   "form-data; name=\n\nx\n--b--|form-data; name=\"\"\n\nx\n--b--|"
+                   "form-data; name=frep\nbogus\n\nx\n--b--")) {
+    forms.emplace_back(kB, Part(rest));
+  }
+  for (const auto& [type, body] : forms) cases.emplace_back(type, body, Outcome::kBadForm);
+  for (const auto& [type, body, outcome] : cases) {
+    const Reply reply = service_.PostEntry(type, body, 5);
+    EXPECT_EQ(reply.outcome, outcome) << type << "\n" << body.substr(0, 200);
     EXPECT_EQ(reply.body.find("**ID:"), std::string::npos);
   }
   EXPECT_EQ(test::StoredCount(store_), 0u);
+}
+
+TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {
+  const std::vector<unsigned char> empty = BuildHighScoreFile({});
+  EXPECT_EQ(std::string(empty.begin(), empty.end()), test::KnownFile("highscore/empty-table.ee"));
+  EXPECT_EQ(BuildHighScoreFile(std::vector<RouteStanding>(40)), empty);
+
+  std::vector<RouteStanding> routes(40);
+  routes[1].count = 17;
+  for (int i = 0; i < 16; ++i) {
+    routes[1].best.push_back({std::string(15, static_cast<char>('a' + i)) + "Z", 0,
+                              7384u + static_cast<std::uint32_t>(i), 45678, 0x5F5E1000});
+  }
+  routes[39].count = 1;
+  routes[39].best.push_back({"ABCDEFGHIJKLMNOP", 0, 0, 0, 0});
+  const std::vector<unsigned char> table = BuildHighScoreTable(routes);
+  ASSERT_EQ(table.size(), 10884u);
+  const auto bytes = [&](std::size_t at, std::size_t n) {
+    return std::string(table.begin() + static_cast<long>(at),
+                       table.begin() + static_cast<long>(at + n));
+  };
+  // Little-endian words 17, 45,678 (0xB26E), 7,384 (0x1CD8), 0x5F5E1000, then the slots.
+  const std::size_t b = 4 + 272;
+  EXPECT_EQ(bytes(b, 32), std::string("\x11\0\0\0\x6E\xB2\0\0\xD8\x1C\0\0\x00\x10\x5E\x5F", 16) +
+                              "aaaaaaaaaaaaaaaZ");
+  EXPECT_EQ(bytes(b + 256, 16), "pppppppppppppppZ");
+  // The leading word, the empty neighbours, the last block with one slot used.
+  EXPECT_EQ(bytes(0, 20), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\0\0\0\0", 20));
+  EXPECT_EQ(bytes(4 + 272 * 2 + 8, 4), "\xFF\xFF\xFF\xFF");
+  const std::size_t last = 4 + 272 * 39;
+  EXPECT_EQ(bytes(last, 272), std::string("\x01", 1) + std::string(15, '\0') + "ABCDEFGHIJKLMNOP" +
+                                  std::string(240, '\0'));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The server's test harness: the server in the test's own process, a child process in a
-// group of its own (the server program or scripts/serve), and a raw loopback client.
+// The server's test harness: the server in the test's own process, scripts/serve as a child
+// in a process group of its own, and a raw loopback client.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,16 +27,11 @@ namespace qlan::test {
 
 using Clock = std::chrono::steady_clock;
 
-inline int Number(const std::string& text) {
-  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
-}
-
 // Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
  public:
   explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
-    std::string error;
-    if (!store_.Open(dbPath, false, &error)) return;
+    if (std::string error; !store_.Open(dbPath, false, &error)) return;
     service_ = std::make_unique<server::RankingService>(store_);
     options.log = [this](std::string_view line) {
       std::lock_guard<std::mutex> lock(logMutex_);
@@ -56,10 +52,7 @@ class RunningServer {
     }
     store_.Close();
   }
-  std::vector<std::string> log() {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return log_;
-  }
+  const std::vector<std::string>& log() const { return log_; }  // after Stop()
 
  private:
   server::EntryStore store_;
@@ -71,34 +64,29 @@ class RunningServer {
   std::vector<std::string> log_;
 };
 
-// A command in a process group of its own (never the test's: a signal to it must not
-// reach the test), its standard output and error read here. The destructor kills the group.
+// A command in a group of its own, so that a signal to it spares the test; output read here.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::string& command)
       : out_(popen(("echo $$; exec setsid " + command + " 2>&1").c_str(), "r")) {
-    pid_ = WaitFor("\n") ? Number(output_) : -1;
+    pid_ = WaitFor("\n") ? std::atoi(output_.c_str()) : -1;
   }
   ~ChildProcess() { Stop(SIGKILL); }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Reads output until text appears, the output ends, or 20 s pass.
+  // Reads output until text appears or the output ends or pauses for 20 s.
   bool WaitFor(const std::string& text) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(20);
     char buffer[4096];
-    while (out_ != nullptr && output_.find(text) == std::string::npos) {
+    ssize_t n = 1;
+    while (out_ != nullptr && output_.find(text) == std::string::npos && n > 0) {
       pollfd p{fileno(out_), POLLIN, 0};
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      if (poll(&p, 1, std::max(0, static_cast<int>(left.count()))) <= 0) return false;
-      const ssize_t n = read(fileno(out_), buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(n));
+      n = poll(&p, 1, 20000) > 0 ? read(fileno(out_), buffer, sizeof buffer) : 0;
+      if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
     }
-    return out_ != nullptr;
+    return output_.find(text) != std::string::npos;
   }
-  // Sends sig to the group and waits for the exit (ctest's time-out bounds it): the exit
-  // status or 128 + the signal.
+  // Signals the group and waits for the exit: its status, or 128 + the signal.
   int Stop(int sig) {
     if (pid_ > 0) kill(-pid_, sig);
     pid_ = -1;
@@ -158,7 +146,7 @@ inline std::vector<std::string> Cases(std::string_view joined) {
 }
 
 inline int StatusOf(const std::string& reply) {
-  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? Number(reply.substr(9)) : 0;
+  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(reply.c_str() + 9) : 0;
 }
 
 inline std::string BodyOf(const std::string& reply) {
