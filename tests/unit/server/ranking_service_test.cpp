@@ -35,9 +35,9 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   std::string slower = replay;
   slower[7] = static_cast<char>(slower[7] + 1);  // one tick more
   StoredEntry second;
-  StoredEntry again;
+  StoredEntry stored;
   ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
-  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 2, &again),
+  ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 2, &stored),
             Outcome::kOk);
   const Reply reply = service_.PostEntry(kToolType, test::ToolForm(replay), 1700000000);
   ASSERT_EQ(reply.outcome, Outcome::kOk) << reply.body;
@@ -45,8 +45,8 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   ASSERT_TRUE(IsEntryIdShape(id) && id != second.id) << reply.body;
   EXPECT_NE(service_.EntryPage(second.id).body.find("<td>2位 / 2件中</td>"), std::string::npos);
   // The same bytes again: the stored entry, its date unchanged, no new row.
-  ASSERT_EQ(service_.AddReplay(replay, 9, &again), Outcome::kOk);
-  EXPECT_EQ(std::tuple(again.id, again.created), std::tuple(id, std::int64_t{1700000000}));
+  ASSERT_EQ(service_.AddReplay(replay, 9, &stored), Outcome::kOk);
+  EXPECT_EQ(std::tuple(stored.id, stored.created), std::tuple(id, std::int64_t{1700000000}));
   EXPECT_EQ(test::StoredCount(store_), 3u);
 
   const Reply page = service_.EntryPage(id);
