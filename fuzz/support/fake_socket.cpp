@@ -12,7 +12,6 @@ namespace {
 
 fuzz::PeerScript g_script;
 std::size_t g_replyAt = 0;
-std::size_t g_sent = 0;
 int g_open = 0;
 constexpr socket_api::SocketHandle kTheSocket = 7;
 
@@ -20,7 +19,7 @@ constexpr socket_api::SocketHandle kTheSocket = 7;
 
 namespace fuzz {
 
-bool ScriptFromInput(const unsigned char* data, std::size_t size, PeerScript* script) noexcept {
+bool SetPeerFromInput(const unsigned char* data, std::size_t size, PeerScript* script) noexcept {
   if (size == 0) return false;
   static constexpr std::size_t kPieces[8] = {0, 1, 2, 3, 7, 64, 1000, 4095};
   const unsigned char control = data[0];
@@ -29,16 +28,9 @@ bool ScriptFromInput(const unsigned char* data, std::size_t size, PeerScript* sc
   script->replySize = size - 1;
   script->piece = kPieces[control & 7];
   script->resetAtEnd = (control & 8) != 0;
-  script->sendPiece = (control & 16) != 0 ? 5 : 0;
-  script->sendFails = (control & 32) != 0;
-  script->sendBudget = static_cast<std::size_t>(control >> 6) * 40;
-  return true;
-}
-
-void SetPeer(const PeerScript& script) noexcept {
-  g_script = script;
+  g_script = *script;
   g_replyAt = 0;
-  g_sent = 0;
+  return true;
 }
 
 int OpenSockets() noexcept { return g_open; }
@@ -75,13 +67,7 @@ int Connect(SocketHandle socket, const unsigned char (&)[16], int) noexcept {
 
 int SendSome(SocketHandle socket, const void* data, int count, int) noexcept {
   QLAN_FUZZ_CHECK(socket == kTheSocket && count >= 0 && (data != nullptr || count == 0));
-  if (g_script.sendFails && g_sent >= g_script.sendBudget) return -1;
-  std::size_t n = static_cast<std::size_t>(count);
-  if (g_script.sendPiece != 0) n = std::min(n, g_script.sendPiece);
-  if (g_script.sendFails) n = std::min(n, g_script.sendBudget - g_sent);
-  if (n == 0 && count > 0) return -1;
-  g_sent += n;
-  return static_cast<int>(n);
+  return count;
 }
 
 int ReceiveSome(SocketHandle socket, void* destination, int count, int) noexcept {

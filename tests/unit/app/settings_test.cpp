@@ -48,19 +48,19 @@ TEST(Settings, KnownFilesLoadTheirFieldsAndSaveBackByteForByte) {
   EXPECT_EQ(ReadAll(dir.Join("qlan.ini")), ReadAll(TestDataPath("settings/defaults.ini")));
 }
 
-TEST(Settings, ShortLongForeignAndMissingFiles) {
+TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
   TempFolder dir;
   const std::string path = dir.Join("qlan.ini");
   Settings defaults{};
   ResetSettings(defaults);
-  auto good = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
+  const auto old = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
+  auto good = old;
   Settings s{};
   WriteAll(path, std::vector<std::uint8_t>(good.begin(), good.begin() + 143));
   EXPECT_EQ(LoadSettings(path.c_str(), s), kShortSettingsFile);
   EXPECT_EQ(Bytes(s), Bytes(defaults));
-  auto longer = good;
-  longer.resize(200, 0xEE);
-  WriteAll(path, longer);
+  good.resize(200, 0xEE);
+  WriteAll(path, good);
   EXPECT_EQ(LoadSettings(path.c_str(), s), 0);
   EXPECT_EQ(s.flags, 0x33u);
   good[0] = 'q';
@@ -70,16 +70,9 @@ TEST(Settings, ShortLongForeignAndMissingFiles) {
   // The failed load closed the file, so it can be replaced at once.
   EXPECT_EQ(SaveSettings(path.c_str(), s), 0);
   EXPECT_EQ(LoadSettings(dir.Join("missing.ini").c_str(), s), 2);
-}
 
-TEST(Settings, FailedSaveLeavesTheOldFileAndNoTemporary) {
-  TempFolder dir;
-  const std::string path = dir.Join("qlan.ini");
-  const auto old = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
   WriteAll(path, old);
   test::SetReadOnly(path, true);
-  Settings s{};
-  ResetSettings(s);
   EXPECT_EQ(SaveSettings(path.c_str(), s), 5);
   EXPECT_FALSE(test::Exists(path + ".new"));
   // A folder where the temporary file should go makes the write fail too.
@@ -89,11 +82,7 @@ TEST(Settings, FailedSaveLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(ReadAll(path), old);
   // A path with no room for the temporary name.
   EXPECT_EQ(SaveSettings(std::string(257, 'a').c_str(), s), -1);
-}
-
-TEST(Settings, UnterminatedAddressIsCutAt127Bytes) {
-  Settings s{};
-  ResetSettings(s);
+  // An unterminated address is cut at 127 bytes.
   std::memset(s.proxyAddress, 'a', sizeof s.proxyAddress);
   char shown[128];
   EXPECT_EQ(std::strlen(ProxyAddressText(s, shown)), 127u);

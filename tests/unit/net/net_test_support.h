@@ -1,5 +1,5 @@
-// What the network tests share: short limits, the live settings kept apart per test, the
-// proxy fields, replay bytes in memory and byte patterns.
+// What the network, record and flow tests share: short limits, the live settings kept apart
+// per test, the proxy fields, replay files and bytes, and byte patterns.
 #pragma once
 #include <algorithm>
 #include <chrono>
@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "net/tcp_connection.h"
 #include "support/fake_window.h"
+#include "support/temp_env.h"
 
 namespace qlan::test {
 
@@ -41,6 +42,23 @@ inline std::string ReplayName(int route) {
   std::string name = "r";
   name += std::to_string(route);
   return name += ".replay";
+}
+
+// A valid replay without payload: its checksum is the route.
+inline Bytes HeaderOnlyReplay(std::uint32_t time, std::uint32_t distance, std::uint32_t route) {
+  Bytes out(64, 0);
+  out[0] = 'Q', out[1] = 'L', out[2] = 'N', out[3] = 'R';
+  for (const auto& [at, value] :
+       {std::pair{4u, time}, {8u, distance}, {12u, route}, {56u, route}}) {
+    for (unsigned k = 0; k < 4; ++k) out[at + k] = static_cast<std::uint8_t>(value >> (24 - 8 * k));
+  }
+  return out;
+}
+
+// A known-answer replay in the replay folder under the route's own name.
+inline void PlaceReplay(const UserDataFixture& user, const std::string& known, int route) {
+  MakeFolder(user.ReplayPath());
+  WriteAll(user.ReplayPath(ReplayName(route)), ReadAll(TestDataPath(known)));
 }
 
 // Default settings for the test, the previous ones back afterwards.

@@ -1,11 +1,11 @@
 // Every row of both label tables, and erasing all records: which files go, and the high
-// scores emptied only when every replay went. (The erase flow's test lists found records.)
+// scores emptied only when every replay went. (Which names match: the Windows-only tests.)
 #include "records/record_list.h"
 
 #include <gtest/gtest.h>
 
 #include "records/erase.h"
-#include "replay_bytes.h"
+#include "unit/net/net_test_support.h"
 
 namespace qlan {
 namespace {
@@ -36,20 +36,6 @@ TEST(Labels, EveryRowAtItsBoundariesEachInItsOwnBuffer) {
   }
 }
 
-TEST(EraseReplays, DeletesEveryReplayFileAndNothingElse) {
-  test::TempFolder dir;
-  for (const char* name : {"r710.replay", "UPPER.REPLAY", "notes.replay.txt", "replay"})
-    test::WriteAll(dir.Join(name), {1});
-  test::MakeFolder(dir.Join("x.replay"));
-  const std::string inner = dir.Join("x.replay") + test::Separator() + "inner.replay";
-  test::WriteAll(inner, {1});
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);
-  EXPECT_FALSE(Exists(dir.Join("r710.replay")) || Exists(dir.Join("UPPER.REPLAY")));
-  EXPECT_TRUE(Exists(dir.Join("notes.replay.txt")) && Exists(dir.Join("replay")) && Exists(inner));
-  EXPECT_EQ(EraseReplays(dir.path().c_str()), 0);  // nothing (more) to delete
-  EXPECT_EQ(EraseReplays(dir.Join("missing").c_str()), kEraseSearchFailed);
-}
-
 TEST(EraseAllRecords, HighScoresAreEmptiedOnlyWhenEveryReplayWent) {
   test::UserDataFixture user;
   const auto empty = test::ReadAll(test::TestDataPath("highscore/empty-table.ee"));
@@ -76,6 +62,7 @@ TEST(EraseAllRecords, HighScoresAreEmptiedOnlyWhenEveryReplayWent) {
   test::WriteAll(other.ReplayPath(), {'x'});
   EXPECT_EQ(EraseAllRecords(), 0);
   EXPECT_EQ(test::ReadAll(other.VendorPath("qlanb.ee")), empty);
+  EXPECT_EQ(EraseReplays(other.VendorPath("missing").c_str()), kEraseSearchFailed);
 }
 
 }  // namespace

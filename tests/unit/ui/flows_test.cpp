@@ -11,7 +11,6 @@
 #include "ui/records_flow.h"
 #include "ui/resource.h"
 #include "unit/net/net_test_support.h"
-#include "unit/records/replay_bytes.h"
 
 namespace qlan {
 namespace {

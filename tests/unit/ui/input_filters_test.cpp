@@ -16,16 +16,8 @@ std::u16string Repeat(char16_t unit, std::size_t n) { return std::u16string(n, u
 struct Field {
   bool port;
   std::u16string text;
-  std::size_t start;
-  std::size_t end;
+  std::size_t start, end;
   int beeps = 0;
-
-  Field(bool isPort, std::u16string initial, std::size_t from = std::u16string::npos,
-        std::size_t to = std::u16string::npos)
-      : port(isPort),
-        text(std::move(initial)),
-        start(std::min(from, text.size())),
-        end(std::min(to, text.size())) {}
 
   void Type(std::u16string_view units) {
     for (const char16_t unit : units) {
@@ -47,6 +39,7 @@ struct Field {
     Replace(clip);
     Apply(port ? CheckPortValue(text) : RepairAddressAfterPaste(text, start));
   }
+  void Convert() { Apply(RepairPortAfterConversion(text, start)); }
 
  private:
   void Replace(std::u16string_view with) {
@@ -64,21 +57,23 @@ struct Field {
 
 struct Edit {
   std::u16string initial;
-  std::size_t from;  // selection; npos: caret at the end
-  std::size_t to;
-  std::u16string input;
-  std::u16string text;
+  std::size_t from, to;  // selection; npos: caret at the end
+  std::u16string input, text;
   std::size_t caret;
   int beeps;
 };
 constexpr std::size_t kEnd = std::u16string::npos;
 
-// Runs each edit as typed keys or as one paste into the address or the port field.
+enum Input { kType, kPaste, kConvert };
+
+// Runs each edit as typed keys, one paste or a finished conversion (of the initial text).
 template <std::size_t N>
-void RunEdits(bool port, bool paste, const Edit (&edits)[N]) {
+void RunEdits(bool port, Input input, const Edit (&edits)[N]) {
   for (const Edit& e : edits) {
-    Field f(port, e.initial, e.from, e.to);
-    paste ? f.Paste(e.input) : f.Type(e.input);
+    const std::size_t n = e.initial.size();
+    Field f{port, e.initial, std::min(e.from, n), std::min(e.to, n)};
+    if (input == kConvert) f.Convert();
+    input == kPaste ? f.Paste(e.input) : f.Type(e.input);
     EXPECT_EQ(f.text, e.text) << f.text.size();
     EXPECT_EQ(f.start, e.caret);
     EXPECT_TRUE(e.from != e.to || f.end == e.caret);  // a refused key keeps a selection
@@ -101,7 +96,7 @@ TEST(AddressField, TypedKeys) {
       // The limit counts the whole text even over a selection.
       {Repeat(u'a', 126), 0, 126, u"b", Repeat(u'a', 126), 0, 1},
   };
-  RunEdits(false, false, edits);
+  RunEdits(false, kType, edits);
   // Backspace, clipboard shortcuts, Enter, Escape, Tab, DEL: passed whatever the length.
   for (const std::uint32_t code :
        {0x08u, 0x03u, 0x16u, 0x18u, 0x1Au, 0x0Du, 0x1Bu, 0x09u, 0x00u, 0x1Fu, 0x7Fu}) {
@@ -117,7 +112,6 @@ TEST(AddressField, PasteKeepsHostNameCharactersUpTo127) {
   for (std::size_t i = 0; i < 200; ++i) digits.push_back(u"0123456789"[i % 10]);
   const Edit edits[] = {
       {u"", kEnd, kEnd, u"http://user@proxy.example:8080/", u"httpuserproxy.example8080", 25, 1},
-      {u"proxy.", kEnd, kEnd, u"example-1.net", u"proxy.example-1.net", 19, 0},
       {u"", kEnd, kEnd, digits, digits.substr(0, 127), 127, 1},
       // Not held to the typing limit: 127 is no change, 128 is cut back.
       {Repeat(u'a', 126), kEnd, kEnd, u"b", Repeat(u'a', 126) + u"b", 127, 0},
@@ -126,12 +120,11 @@ TEST(AddressField, PasteKeepsHostNameCharactersUpTo127) {
       // The caret moves back by the removals before it, not by those behind it.
       {u"abcdef", 3, 3, u"x:y/", u"abcxydef", 5, 1},
       {u"old.example", 0, 3, u"new proxy", u"newproxy.example", 8, 1},
-      {u"a_b", 0, 0, u"c", u"cab", 1, 1},
       {u"__", 0, 0, u"x", u"x", 1, 1},
       {u"", kEnd, kEnd, u"\u30d7\u30ed\u30ad\u30b7.\uff45xample\u3000\U0001F600net", u".xamplenet",
        10, 1},
   };
-  RunEdits(false, true, edits);
+  RunEdits(false, kPaste, edits);
 }
 
 TEST(PortField, TypedKeys) {
@@ -139,67 +132,39 @@ TEST(PortField, TypedKeys) {
       {u"", kEnd, kEnd, u"8a0-+ .\uff18\u0663", u"80", 2, 7},
       // 6, 5, 5, 3, 8 becomes 65535 on the fifth key; a sixth digit is refused.
       {u"", kEnd, kEnd, u"655381", u"65535", 5, 2},
-      {u"", kEnd, kEnd, u"65535", u"65535", 5, 0},
       {u"", kEnd, kEnd, u"00000", u"00000", 5, 0},
       {u"65535", kEnd, kEnd, u"\b", u"6553", 4, 0},
-      {u"7", kEnd, kEnd, u"\b", u"", 0, 0},
       {u"12345", 0, 5, u"9", u"12345", 0, 1},
   };
-  RunEdits(true, false, edits);
+  RunEdits(true, kType, edits);
 }
 
 TEST(PortField, PastedValuesAreClampedAsTheDialogReadsThem) {
   const Edit edits[] = {
       {u"", kEnd, kEnd, u"-12", u"0", 1, 1},
-      {u"", kEnd, kEnd, u"  -5", u"0", 1, 1},
       {u"", kEnd, kEnd, u"+70000", u"65535", 5, 1},
       {u"", kEnd, kEnd, u"65536", u"65535", 5, 1},
       {u"", kEnd, kEnd, u"80ab", u"80ab", 4, 0},
       {u"", kEnd, kEnd, u"-0", u"-0", 2, 0},
-      {u"", kEnd, kEnd, u" 8080", u" 8080", 5, 0},
       {u"", kEnd, kEnd, u"\uff18\uff10", u"\uff18\uff10", 2, 0},
       // Only the first seven characters carry the value.
       {u"", kEnd, kEnd, u"0000070000", u"0000070000", 10, 0},
       {u"", kEnd, kEnd, u"1234567-", u"65535", 5, 1},
   };
-  RunEdits(true, true, edits);
+  RunEdits(true, kPaste, edits);
   EXPECT_FALSE(CheckPortValue(u"").changed);
 }
 
 TEST(PortField, ConvertedTextKeepsOnlyFiveAsciiDigitsWithinTheLimit) {
-  struct Case {
-    std::u16string text;
-    std::size_t caret;
-    bool changed;
-    std::u16string result;
-    std::size_t resultCaret;
+  const Edit edits[] = {
+      {u"\uff18\uff10\uff18\uff10", kEnd, kEnd, u"", u"", 0,
+       1},  // full-width digits are not digits
+      {u"1\uff12a3", 3, 3, u"", u"13", 1, 1},
+      {u"8080", kEnd, kEnd, u"", u"8080", 4, 0},
+      {u"123456", kEnd, kEnd, u"", u"12345", 5, 1},
+      {u"7000\u30000", kEnd, kEnd, u"", u"65535", 5, 1},
   };
-  const Case cases[] = {
-      {u"\uff18\uff10\uff18\uff10", 4, true, u"", 0},  // full-width digits are not digits
-      {u"1\uff12a3", 3, true, u"13", 1},
-      {u"8080", 4, false, u"8080", 4},
-      {u"123456", 6, true, u"12345", 5},
-      {u"7000\u30000", 6, true, u"65535", 5},
-  };
-  for (const Case& c : cases) {
-    const FieldRepair repair = RepairPortAfterConversion(c.text, c.caret);
-    EXPECT_EQ(repair.changed, c.changed) << c.result.size();
-    if (!c.changed) continue;
-    EXPECT_EQ(repair.text(), c.result);
-    EXPECT_EQ(repair.caret, c.resultCaret);
-  }
-}
-
-TEST(HostNameChars, AreExactlyLettersDigitsHyphenAndDot) {
-  int count = 0;
-  for (std::uint32_t code = 0; code < 0x10000; ++code) {
-    const bool expected = (code >= 'a' && code <= 'z') || (code >= 'A' && code <= 'Z') ||
-                          (code >= '0' && code <= '9') || code == '-' || code == '.';
-    EXPECT_EQ(IsHostNameChar(code), expected) << code;
-    count += IsHostNameChar(code) ? 1 : 0;
-  }
-  EXPECT_EQ(count, 64);
-  EXPECT_FALSE(IsHostNameChar(0x1002E));  // '.' plus 0x10000 is not '.'
+  RunEdits(true, kConvert, edits);
 }
 
 }  // namespace
