@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -113,8 +114,8 @@ Socket Listen(int backlog, int* port) {
   return static_cast<Socket>(s);
 }
 
-Socket Accept(Socket listener, int ms) {
-  if (PollOne(N(listener), POLLIN, ms) <= 0) return kNone;
+Socket Accept(Socket listener) {
+  if (PollOne(N(listener), POLLIN, kSliceMs) <= 0) return kNone;
   const Native s = ::accept(N(listener), nullptr, nullptr);
   if (static_cast<Socket>(s) == kNone) return kNone;
   SetBlocking(s, true);
@@ -146,17 +147,11 @@ bool SendAll(Socket s, const char* data, std::size_t n) {
   return true;
 }
 
-int MsLeft(Clock::time_point deadline) {
-  return static_cast<int>(std::max<long long>(
-      0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
-}
-
 // End of a request head: the blank line after CR LF or bare LF lines.
 std::size_t HeadEnd(const std::string& data) {
-  const std::size_t crlf = data.find("\r\n\r\n");
-  const std::size_t lf = data.find("\n\n");
-  if (lf != std::string::npos && (crlf == std::string::npos || lf + 2 < crlf + 4)) return lf + 2;
-  return crlf == std::string::npos ? crlf : crlf + 4;
+  const std::size_t lf = data.find("\n\n"), crlf = data.find("\n\r\n");
+  const std::size_t at = std::min(lf, crlf);
+  return at == std::string::npos ? at : at + (at == lf ? 2 : 3);
 }
 
 // The Content-Length of a head, letter case ignored; 0 when it has none.
@@ -165,13 +160,7 @@ std::size_t BodyLength(std::string head) {
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const std::size_t at = head.find("\ncontent-length:");
   if (at == std::string::npos) return 0;
-  std::size_t i = at + 16;
-  while (i < head.size() && head[i] == ' ') ++i;
-  std::size_t value = 0;
-  for (; i < head.size() && head[i] >= '0' && head[i] <= '9'; ++i) {
-    value = value * 10 + static_cast<std::size_t>(head[i] - '0');
-  }
-  return value;
+  return static_cast<std::size_t>(std::strtoull(head.c_str() + at + 16, nullptr, 10));
 }
 
 }  // namespace
@@ -187,10 +176,7 @@ LoopbackPeer::~LoopbackPeer() {
 }
 
 void LoopbackPeer::Start(int connections) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.assign(static_cast<std::size_t>(connections), std::string());
-  }
+  requests_.assign(static_cast<std::size_t>(connections), std::string());  // before the thread
   connections_ = connections;
   thread_ = std::thread([this, connections] { Serve(connections); });
 }
@@ -200,8 +186,7 @@ bool LoopbackPeer::WaitFor(int ms, Ready ready) const {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (!ready()) {
     if (stop_ || Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::min(5, std::max(1, MsLeft(deadline)))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
 }
@@ -258,26 +243,23 @@ bool LoopbackPeer::ReadUntil(Socket s, std::size_t index, int boundMs, Done done
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (index < requests_.size() && done(requests_[index])) return true;
+      if (done(requests_[index])) return true;
     }
     if (stop_ || Clock::now() >= deadline) return false;
-    const int ready = PollOne(N(s), POLLIN, std::min(kSliceMs, std::max(1, MsLeft(deadline))));
+    const int ready = PollOne(N(s), POLLIN, kSliceMs);
     if (ready < 0) return false;
     if (ready == 0) continue;
     const int n = static_cast<int>(::recv(N(s), buffer, sizeof buffer, 0));
     if (n <= 0) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (index < requests_.size()) requests_[index].append(buffer, static_cast<std::size_t>(n));
+    requests_[index].append(buffer, static_cast<std::size_t>(n));
   }
 }
 
 void LoopbackPeer::Serve(int connections) {
   for (int i = 0; i < connections && !stop_; ++i) {
     Socket s = kNone;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kStepBoundMs);
-    while (s == kNone && !stop_ && Clock::now() < deadline) s = Accept(listener_, kSliceMs * 5);
-    if (s == kNone) break;
-    ++accepted_;
+    if (!WaitFor(kStepBoundMs, [&] { return (s = Accept(listener_)) != kNone; })) break;
     RunScript(s, static_cast<std::size_t>(i));
   }
   done_ = true;
@@ -337,13 +319,9 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
     }
   }
   ++scripted_;
-  // Our side ends with a FIN; reading on until the client closes keeps unread request
-  // bytes from turning the close into a reset.
-#ifdef _WIN32
-  ::shutdown(N(s), SD_SEND);
-#else
-  ::shutdown(N(s), SHUT_WR);
-#endif
+  // Our side ends with a FIN (1: SD_SEND, SHUT_WR); reading on until the client closes keeps
+  // unread request bytes from turning the close into a reset.
+  ::shutdown(N(s), 1);
   ReadUntil(s, index, kDrainBoundMs, [](const std::string&) { return false; });
   CloseNative(N(s));
 }

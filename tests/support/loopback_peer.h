@@ -13,9 +13,8 @@
 
 namespace qlan::test {
 
-// A host name that no look-up finds and about which no name server is ever asked: its
-// first label is longer than DNS allows, so the resolver refuses it before sending
-// anything. Tests use it instead of real-looking names, whose look-up is network traffic.
+// A host name no look-up finds without asking a name server: its first label is longer
+// than DNS allows, so the resolver refuses it before sending anything.
 inline constexpr char kUnresolvableHost[] =
     "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.invalid";
 
@@ -23,8 +22,7 @@ struct SocketLibrary;
 
 class LoopbackPeer {
  public:
-  // Listens on 127.0.0.1 at a free port. backlog 0 with SaturateBacklog() makes a peer
-  // whose connections never complete.
+  // Listens on 127.0.0.1 at a free port.
   explicit LoopbackPeer(int backlog = 8);
   ~LoopbackPeer();
   LoopbackPeer(const LoopbackPeer&) = delete;
@@ -32,14 +30,13 @@ class LoopbackPeer {
 
   int port() const { return port_; }
 
-  // Script steps, run in order for each accepted connection. After the last step the
-  // peer ends its side gracefully and records whatever else the client sends.
-  // Reads a request head up to its blank line (CR LF or bare LF), then as many body bytes
-  // as its Content-Length names.
+  // Script steps, run in order for each connection; after the last the peer ends its side
+  // and records whatever else comes. A request is a head up to its blank line (CR LF or bare
+  // LF) and as many body bytes as its Content-Length names.
   LoopbackPeer& ReadRequest() { return Add(Step::kReadRequest); }
   LoopbackPeer& ReadBytes(std::size_t count) { return Add(Step::kReadBytes, {}, {}, count); }
   LoopbackPeer& Send(std::string bytes) { return Add(Step::kSend, std::move(bytes)); }
-  // Sends bytes in pieces cut at the given offsets, pausing between them.
+  // Sends bytes in pieces cut at the offsets, pausing between them.
   LoopbackPeer& SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs = 20) {
     return Add(Step::kSend, std::move(bytes), std::move(cuts), 0, pauseMs);
   }
@@ -51,24 +48,20 @@ class LoopbackPeer {
   // Resets the connection (RST) instead of closing it; ends the script.
   LoopbackPeer& Reset() { return Add(Step::kReset); }
 
-  // Starts serving connections, one after another, on the peer's thread.
+  // Serves connections, one after another, on the peer's thread.
   void Start(int connections = 1);
-  // True once the script's steps have run for every connection (waits at most ms).
+  // True once the script has run for every connection (waits at most ms).
   bool Wait(int ms);
   // True once every connection is over, the client's side closed too (waits at most ms).
   bool WaitClosed(int ms);
   // Bytes received on connection index so far.
   std::string Request(std::size_t index = 0) const;
-  int Accepted() const { return accepted_.load(); }
-
-  // Fills the listen queue (use with backlog 0 and no Start) so that a further connect
-  // to this peer is never answered.
+  // Fills the listen queue (backlog 0, no Start): a further connect is never answered.
   void SaturateBacklog();
 
   // A loopback port with nothing listening on it.
   static int ClosedPort();
-  // True where a client sees a peer's reset as an orderly close (Wine 8 does; Windows
-  // and Linux report an error).
+  // True where a client sees a peer's reset as an orderly close (Wine 8; not Windows, Linux).
   static bool ResetsReadAsClose();
 
   using Socket = std::intptr_t;
@@ -89,12 +82,11 @@ class LoopbackPeer {
 
   void Serve(int connections);
   void RunScript(Socket s, std::size_t index);
-  // Reads into the record of connection index until done(record) or the bound; false on
-  // close, error or time-out.
+  // Records what connection index receives until done(record); false on close or the bound.
   template <typename Done>
   bool ReadUntil(Socket s, std::size_t index, int boundMs, Done done);
   bool Sleep(int ms);
-  // Waits until a bound (ms from now) while !stop_ and !ready(); true when ready.
+  // ready() within ms, unless the peer stops.
   template <typename Ready>
   bool WaitFor(int ms, Ready ready) const;
 
@@ -108,7 +100,6 @@ class LoopbackPeer {
   std::atomic<int> scripted_{0};
   std::atomic<int> connections_{0};
   std::atomic<bool> done_{false};
-  std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
 };

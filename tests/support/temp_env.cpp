@@ -28,31 +28,26 @@ std::string ToUtf8(const fs::path& p) {
 }
 
 // The process environment itself (on Windows not the C runtime's copy): what the tool reads.
-bool GetEnv(const std::string& name, std::string* value) {
 #ifdef _WIN32
+std::optional<std::string> GetEnv(const std::string& name) {
   wchar_t buffer[32768];
   const DWORD n = GetEnvironmentVariableW(FromUtf8(name).c_str(), buffer, 32768);
-  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-  *value = ToUtf8(fs::path(std::wstring(buffer, n)));
-  return true;
-#else
-  const char* v = std::getenv(name.c_str());
-  if (v != nullptr) *value = v;
-  return v != nullptr;
-#endif
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+  return ToUtf8(fs::path(std::wstring(buffer, n)));
 }
-
-void SetEnv(const std::string& name, const std::string* value) {
-#ifdef _WIN32
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
   SetEnvironmentVariableW(FromUtf8(name).c_str(), value ? FromUtf8(*value).c_str() : nullptr);
-#else
-  if (value != nullptr) {
-    setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    unsetenv(name.c_str());
-  }
-#endif
 }
+#else
+std::optional<std::string> GetEnv(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+  if (value) setenv(name.c_str(), value->c_str(), 1);
+  if (!value) unsetenv(name.c_str());
+}
+#endif
 
 }  // namespace
 
@@ -79,12 +74,12 @@ TempFolder::~TempFolder() {
 
 std::string TempFolder::Join(const std::string& name) const { return path_ + Separator() + name; }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value, bool unset) : name_(name) {
-  hadOld_ = GetEnv(name_, &old_);
-  SetEnv(name_, unset ? nullptr : &value);
+ScopedEnv::ScopedEnv(const char* name, const std::string& value, bool unset)
+    : name_(name), old_(GetEnv(name_)) {
+  SetEnv(name_, unset ? std::nullopt : std::optional<std::string>(value));
 }
 
-ScopedEnv::~ScopedEnv() { SetEnv(name_, hadOld_ ? &old_ : nullptr); }
+ScopedEnv::~ScopedEnv() { SetEnv(name_, old_); }
 
 UserDataFixture::UserDataFixture() : env_("APPDATA", root_.path()) {}
 

@@ -1,13 +1,13 @@
 // Test fixtures that give every test its own folders and environment.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace qlan::test {
 
-// A fresh folder, removed with everything in it at the end of the test. path() is in the
-// form the program's own code uses (backslashes on Windows, slashes natively).
+// A fresh folder, removed with all it holds at the end; path() has the platform's separator.
 class TempFolder {
  public:
   TempFolder();
@@ -15,7 +15,6 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
-  // path() + separator + name
   std::string Join(const std::string& name) const;
 
  private:
@@ -32,8 +31,7 @@ class ScopedEnv {
 
  private:
   std::string name_;
-  std::string old_;
-  bool hadOld_;
+  std::optional<std::string> old_;
 };
 
 // Points APPDATA at a fresh folder; the per-user folder is then appData()/velmorn.

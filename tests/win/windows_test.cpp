@@ -6,13 +6,9 @@
 
 #include "app/files.h"
 #include "app/settings.h"
-#include "app/wide_win32.h"
-#include "net/download.h"
-#include "net/ranking.h"
 #include "net/tcp_connection.h"
 #include "records/erase.h"
 #include "records/replay.h"
-#include "support/loopback_peer.h"
 #include "support/temp_env.h"
 
 namespace qlan {
@@ -23,23 +19,6 @@ using test::ReadAll;
 using test::TempFolder;
 using test::WriteAll;
 using Bytes = std::vector<std::uint8_t>;
-
-// A handle that another program (the game) holds on a file.
-class HeldFile {
- public:
-  HeldFile(const std::string& path, DWORD access, DWORD share)
-      : handle_(
-            CreateFileW(Widen(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-  ~HeldFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
   TempFolder dir;
@@ -52,13 +31,6 @@ TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
     ScopedFile writer(FileOpen(path.c_str(), kFileWrite));
     EXPECT_EQ(FileError(), kErrorSharingViolation);
   }
-  {
-    ScopedFile writer(FileOpen(path.c_str(), kFileWrite));
-    ASSERT_EQ(FileError(), 0);
-    ScopedFile reader(FileOpen(path.c_str(), kFileRead));
-    EXPECT_EQ(FileError(), kErrorSharingViolation);
-    EXPECT_EQ(FileWrite(writer.get(), 2, "\x11\x11"), 2);
-  }
   // A reader without delete sharing makes the settings file's replacement fail.
   Settings settings{};
   ResetSettings(settings);
@@ -69,45 +41,36 @@ TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
   EXPECT_FALSE(Exists(path + ".new"));
 }
 
-TEST(WinRecords, ReplaysHeldByTheGameAndFoldersByTheirName) {
+TEST(WinRecords, ReplaysHeldByTheGameFoldersByTheirNameAndTheEraseOfOnlyReplayFiles) {
   test::UserDataFixture user;
-  test::MakeFolder(user.ReplayPath());
+  const auto at = [&](const char* name) { return user.ReplayPath(name); };
+  test::MakeFolder(at("x.replay"));
   for (const char* name : {"r710.replay", "r745.replay"}) {
-    WriteAll(user.ReplayPath(name),
-             ReadAll(test::TestDataPath(std::string("replays/good/") + name)));
+    WriteAll(at(name), ReadAll(test::TestDataPath(std::string("replays/good/") + name)));
   }
+  for (const char* name : {"x.replay\\inner.replay", "notes.replay.txt", "r710.replay.bak",
+                           "Mixed.RePlay", "r711.replay"}) {
+    WriteAll(at(name), {1});
+  }
+  test::SetReadOnly(at("r711.replay"), true);
   {
-    HeldFile reading(user.ReplayPath("r745.replay"), GENERIC_READ, FILE_SHARE_READ);
-    HeldFile writing(user.ReplayPath("r710.replay"), GENERIC_WRITE, FILE_SHARE_READ);
+    // The game holds both, reading one and writing the other, neither with delete sharing.
+    ScopedFile reading(FileOpen(at("r745.replay").c_str(), kFileRead));
+    ScopedFile writing(FileOpen(at("r710.replay").c_str(), kFileWrite));
     ASSERT_TRUE(reading.valid() && writing.valid());
     EXPECT_EQ(ReadReplaySummary(745), 0);
     EXPECT_EQ(ReadReplaySummary(710), kErrorSharingViolation);
+    EXPECT_EQ(EraseReplays(user.ReplayPath().c_str()), kEraseDeleteFailed);
   }
-  test::MakeFolder(user.ReplayPath("r711.replay"));
-  EXPECT_EQ(ReadReplaySummary(711), kErrorAccessDenied);  // a folder by the file's name
-  EXPECT_EQ(ReadReplaySummary(712), kErrorFileNotFound);
-}
-
-TEST(WinRecords, EraseMatchesOnlyReplayFilesAndReportsWhatItCouldNotDelete) {
-  TempFolder dir;
-  test::MakeFolder(dir.Join("x.replay"));
-  for (const char* name : {"x.replay\\inner.replay", "notes.replay.txt", "r710.replay.bak",
-                           "extra.replay", "Mixed.RePlay", "r711.replay", "r712.replay"}) {
-    WriteAll(dir.Join(name), {1});
-  }
-  test::SetReadOnly(dir.Join("r711.replay"), true);
-  {
-    // Open without delete sharing: the deletion fails while this handle lives.
-    HeldFile game(dir.Join("r712.replay"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    ASSERT_TRUE(game.valid());
-    EXPECT_EQ(EraseReplays(dir.path().c_str()), kEraseDeleteFailed);
-  }
+  test::MakeFolder(at("r712.replay"));
+  EXPECT_EQ(ReadReplaySummary(712), kErrorAccessDenied);  // a folder by the file's name
+  EXPECT_EQ(ReadReplaySummary(713), kErrorFileNotFound);
   for (const char* kept : {"x.replay\\inner.replay", "notes.replay.txt", "r710.replay.bak",
-                           "r711.replay", "r712.replay"}) {
-    EXPECT_TRUE(Exists(dir.Join(kept))) << kept;
+                           "r711.replay", "r745.replay"}) {
+    EXPECT_TRUE(Exists(at(kept))) << kept;
   }
-  EXPECT_FALSE(Exists(dir.Join("extra.replay")) || Exists(dir.Join("Mixed.RePlay")));
-  EXPECT_EQ(EraseReplays(dir.Join("missing").c_str()), kEraseSearchFailed);
+  EXPECT_FALSE(Exists(at("Mixed.RePlay")));
+  EXPECT_EQ(EraseReplays(at("missing").c_str()), kEraseSearchFailed);
   TempFolder empty;
   EXPECT_EQ(EraseReplays(empty.path().c_str()), 0);
 }
@@ -135,22 +98,6 @@ TEST(WinSockets, LibraryStartsWithTheFirstConnectionAndStopsWithTheLast) {
     EXPECT_EQ(TcpConnection::liveCount(), 0);
     EXPECT_FALSE(WinsockStarted());
   }
-}
-
-TEST(WinDownload, HighScoreFileHeldOpenByTheGameIsLeftAsItWas) {
-  test::UserDataFixture users;
-  test::MakeFolder(users.VendorPath());
-  const std::string target = users.VendorPath("qlanb.ee");
-  WriteAll(target, Bytes(20, 'o'));
-  ScopedFile game(FileOpen(target.c_str(), kFileRead));
-  test::LoopbackPeer peer;
-  peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nnew!");
-  peer.Start();
-  EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", peer.port(), Timeouts{2000, 2000}),
-            kHighScoreFileFailed);
-  game.reset();
-  EXPECT_EQ(ReadAll(target), Bytes(20, 'o'));
-  EXPECT_FALSE(Exists(users.VendorPath("qlanb.ee.part")));
 }
 
 }  // namespace
