@@ -50,9 +50,9 @@ void Scrambler::Scramble(const unsigned char* in, std::size_t n, unsigned char* 
 void ResetHighScoreTable() noexcept {
   g_highScoreTable.fill(0);
   for (std::size_t k = 0; k < kRouteCount; ++k) {
-    PutLittleEndian(
-        g_highScoreTable.data() + kHighScoreHeaderSize + kHighScoreBlockSize * k + kHighScoreTimeOffset,
-        kHighScoreNoTime);
+    PutLittleEndian(g_highScoreTable.data() + kHighScoreHeaderSize + kHighScoreBlockSize * k +
+                        kHighScoreTimeOffset,
+                    kHighScoreNoTime);
   }
 }
 
