@@ -435,17 +435,51 @@ const struct Row {
 
 INT_PTR CALLBACK Passive(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
+// An item as the template resource writes it: Wine's built controls drop some of its bits.
+struct Item {
+  DWORD style;
+  int id;
+  short cy;
+};
+
+const WORD* SkipSzOrOrd(const WORD* p) {
+  if (*p == 0xFFFF) return p + 2;
+  while (*p++ != 0) {
+  }
+  return p;
+}
+
+DWORD DwordAt(const WORD* p) { return p[0] | (DWORD{p[1]} << 16); }
+
+// The items of a DLGTEMPLATEEX with DS_SETFONT: menu, class, title and font come first.
+std::vector<Item> ItemsOf(const void* resource) {
+  const auto* p = static_cast<const WORD*>(resource);
+  const WORD count = p[8];
+  p = SkipSzOrOrd(SkipSzOrOrd(SkipSzOrOrd(p + 13)));
+  p = SkipSzOrOrd(p + 3);
+  std::vector<Item> items;
+  for (WORD i = 0; i < count; ++i) {
+    p = reinterpret_cast<const WORD*>((reinterpret_cast<std::uintptr_t>(p) + 3) &
+                                      ~std::uintptr_t{3});
+    items.push_back({DwordAt(p + 4), static_cast<int>(DwordAt(p + 10)), static_cast<short>(p[9])});
+    p = SkipSzOrOrd(SkipSzOrOrd(p + 12));
+    p += 1 + (*p + 1) / 2;  // the creation data's size, then the data
+  }
+  return items;
+}
+
 TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> exe(
       LoadLibraryExW(ToolPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
   ASSERT_NE(exe, nullptr);
   HRSRC found = FindResourceW(exe.get(), MAKEINTRESOURCEW(IDD_CONFIG), MAKEINTRESOURCEW(5));
   ASSERT_NE(found, nullptr);
+  const void* resource = LockResource(LoadResource(exe.get(), found));
+  const std::vector<Item> items = ItemsOf(resource);
+  ASSERT_EQ(items.size(), std::size(kTemplate));
   const std::unique_ptr<HWND__, decltype(&DestroyWindow)> dialog(
-      CreateDialogIndirectParamW(
-          GetModuleHandleW(nullptr),
-          static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(exe.get(), found))), nullptr,
-          Passive, 0),
+      CreateDialogIndirectParamW(GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(resource),
+                                 nullptr, Passive, 0),
       &DestroyWindow);
   ASSERT_NE(dialog, nullptr);
   HWND dlg = dialog.get();
@@ -478,6 +512,14 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
   HWND child = GetWindow(dlg, GW_CHILD);
   for (const Row& row : kTemplate) {
     SCOPED_TRACE(row.text);
+    // The template keeps the list's scroll bar, the fields' borders and the open list's height.
+    const Item& item = items[static_cast<std::size_t>(&row - kTemplate)];
+    const std::wstring_view type = row.cls;
+    const DWORD kept = type == L"Edit" ? WS_BORDER : type == L"ComboBox" ? WS_VSCROLL : 0;
+    EXPECT_EQ(item.style & (0x9Fu | WS_TABSTOP | WS_GROUP | WS_VSCROLL | WS_BORDER),
+              row.style | kept);
+    EXPECT_EQ(item.id, row.id);
+    EXPECT_EQ(item.cy, row.du.bottom);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(GetDlgCtrlID(child), row.id);
     wchar_t cls[32] = {};
