@@ -183,16 +183,11 @@ class Tool {
   HWND dialog_ = nullptr;
 };
 
-using test::ReadAll;
-using test::TestDataPath;
-using test::UserDataFixture;
-using test::WriteAll;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 using Selection = std::pair<unsigned, unsigned>;
 
 constexpr wchar_t kCaption[] = L"Quillaneツール";
-
-Bytes Known(const char* name) { return ReadAll(TestDataPath(std::string("settings/") + name)); }
 
 void Store(const UserDataFixture& user, const Bytes& file) {
   test::MakeFolder(user.VendorPath());
@@ -236,7 +231,7 @@ void Put(std::wstring_view text) {
 // program's own text is shown unfiltered, kept by an OK without change and by a failed save.
 TEST(DialogE2e, StoredAddressIsKeptAndFieldsFilterKeysAndRepairPastesAndCuts) {
   UserDataFixture user;
-  Bytes file = Known("defaults.ini");
+  Bytes file = ReadAll(TestDataPath("settings/defaults.ini"));
   file[11] |= 0x10;
   const Bytes proxyInCp932 = {0x83, 0x76, 0x83, 0x8D, 0x83, 0x4C, 0x83, 0x56};  // "プロキシ"
   std::copy(proxyInCp932.begin(), proxyInCp932.end(), file.begin() + 16);
@@ -326,7 +321,7 @@ TEST(DialogE2e, UnreadableSettingsListDownloadEntryOpensTheReturnedPageAndErase)
     WriteAll(user.ReplayPath(file), ReadAll(TestDataPath(std::string("replays/") + name)));
   }
   WriteAll(user.VendorPath("qlanb.ee"), Bytes(20000, 0x55));
-  Bytes shortFile = Known("defaults.ini");
+  Bytes shortFile = ReadAll(TestDataPath("settings/defaults.ini"));
   shortFile.resize(143);  // too short to read: defaults are used
   Store(user, shortFile);
   std::string body = "**ID:Ab3-x_9\r\n";
