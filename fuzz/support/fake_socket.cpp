@@ -22,13 +22,7 @@ namespace fuzz {
 bool SetPeerFromInput(const unsigned char* data, std::size_t size, PeerScript* script) noexcept {
   if (size == 0) return false;
   static constexpr std::size_t kPieces[8] = {0, 1, 2, 3, 7, 64, 1000, 4095};
-  const unsigned char control = data[0];
-  *script = PeerScript{};
-  script->reply = data + 1;
-  script->replySize = size - 1;
-  script->piece = kPieces[control & 7];
-  script->resetAtEnd = (control & 8) != 0;
-  g_script = *script;
+  *script = g_script = PeerScript{data + 1, size - 1, kPieces[data[0] & 7], (data[0] & 8) != 0};
   g_replyAt = 0;
   return true;
 }
@@ -55,8 +49,7 @@ void CloseSocket(SocketHandle socket) noexcept {
 
 bool ResolveIPv4(const char* host, unsigned char (&address)[4]) noexcept {
   QLAN_FUZZ_CHECK(host != nullptr);
-  const unsigned char loopback[4] = {127, 0, 0, 1};
-  std::memcpy(address, loopback, sizeof address);
+  std::memcpy(address, "\x7F\0\0\x01", sizeof address);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -30,31 +31,16 @@ inline const std::string& TempFolder() {
   return folder.path;
 }
 
-inline bool WriteWholeFile(const std::string& path, const unsigned char* data, std::size_t size) {
+inline bool WriteWholeFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  out.close();
-  return out.good();
+  return out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 // The whole file, or false when it cannot be read.
 inline bool ReadWholeFile(const std::string& path, std::string* out) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
   out->assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad();
-}
-
-inline bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
-}
-
-// A path of the program's own form (backslashes) as the POSIX layer opens it.
-inline std::string PosixPath(const char* path) {
-  std::string p(path);
-  for (char& c : p) c = c == '\\' ? '/' : c;
-  return p;
+  return in.is_open() && !in.bad();
 }
 
 }  // namespace qlan::fuzz

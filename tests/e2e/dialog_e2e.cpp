@@ -126,9 +126,9 @@ class Tool {
   }
 
   // Waits for the next message box, expects its text, caption, icon, buttons and owner (the
-  // dialog while it is there, else none), and answers it.
+  // dialog while it is there, else none), and answers OK.
   void ExpectBox(const std::wstring& text, const wchar_t* caption, LPCWSTR icon,
-                 bool cancel = false, int answer = IDOK) {
+                 bool cancel = false) {
     HWND box = nullptr;
     ASSERT_TRUE(
         WaitUntil([&] { return (box = FindTop(info_.dwProcessId, false)) != nullptr; }, 10000))
@@ -139,8 +139,8 @@ class Tool {
     EXPECT_EQ(IconOf(box), icon);
     EXPECT_EQ(IsWindowVisible(GetDlgItem(box, IDCANCEL)) != FALSE, cancel);
     EXPECT_EQ(GetWindow(box, GW_OWNER), IsWindow(dialog_) ? dialog_ : nullptr);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
   }
 
@@ -183,16 +183,11 @@ class Tool {
   HWND dialog_ = nullptr;
 };
 
-using test::ReadAll;
-using test::TestDataPath;
-using test::UserDataFixture;
-using test::WriteAll;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 using Selection = std::pair<unsigned, unsigned>;
 
 constexpr wchar_t kCaption[] = L"Quillaneツール";
-
-Bytes Known(const char* name) { return ReadAll(TestDataPath(std::string("settings/") + name)); }
 
 void Store(const UserDataFixture& user, const Bytes& file) {
   test::MakeFolder(user.VendorPath());
@@ -236,7 +231,7 @@ void Put(std::wstring_view text) {
 // program's own text is shown unfiltered, kept by an OK without change and by a failed save.
 TEST(DialogE2e, StoredAddressIsKeptAndFieldsFilterKeysAndRepairPastesAndCuts) {
   UserDataFixture user;
-  Bytes file = Known("defaults.ini");
+  Bytes file = ReadAll(TestDataPath("settings/defaults.ini"));
   file[11] |= 0x10;
   const Bytes proxyInCp932 = {0x83, 0x76, 0x83, 0x8D, 0x83, 0x4C, 0x83, 0x56};  // "プロキシ"
   std::copy(proxyInCp932.begin(), proxyInCp932.end(), file.begin() + 16);
@@ -326,7 +321,7 @@ TEST(DialogE2e, UnreadableSettingsListDownloadEntryOpensTheReturnedPageAndErase)
     WriteAll(user.ReplayPath(file), ReadAll(TestDataPath(std::string("replays/") + name)));
   }
   WriteAll(user.VendorPath("qlanb.ee"), Bytes(20000, 0x55));
-  Bytes shortFile = Known("defaults.ini");
+  Bytes shortFile = ReadAll(TestDataPath("settings/defaults.ini"));
   shortFile.resize(143);  // too short to read: defaults are used
   Store(user, shortFile);
   std::string body = "**ID:Ab3-x_9\r\n";
@@ -435,17 +430,49 @@ const struct Row {
 
 INT_PTR CALLBACK Passive(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
+// An item's style and height as the template resource writes them: Wine's built controls
+// drop some of its bits.
+struct Item {
+  DWORD style;
+  short cy;
+};
+
+const WORD* SkipSzOrOrd(const WORD* p) {
+  if (*p == 0xFFFF) return p + 2;
+  while (*p++ != 0) {
+  }
+  return p;
+}
+
+// The items of a DLGTEMPLATEEX with DS_SETFONT: menu, class, title and font come first.
+std::vector<Item> ItemsOf(const void* resource) {
+  const auto* p = static_cast<const WORD*>(resource);
+  const WORD count = p[8];
+  p = SkipSzOrOrd(SkipSzOrOrd(SkipSzOrOrd(p + 13)));
+  p = SkipSzOrOrd(p + 3);
+  std::vector<Item> items;
+  for (WORD i = 0; i < count; ++i) {
+    p = reinterpret_cast<const WORD*>((reinterpret_cast<std::uintptr_t>(p) + 3) &
+                                      ~std::uintptr_t{3});
+    items.push_back({p[4] | (DWORD{p[5]} << 16), static_cast<short>(p[9])});
+    p = SkipSzOrOrd(SkipSzOrOrd(p + 12));
+    p += 1 + (*p + 1) / 2;  // the creation data's size, then the data
+  }
+  return items;
+}
+
 TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> exe(
       LoadLibraryExW(ToolPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &FreeLibrary);
   ASSERT_NE(exe, nullptr);
   HRSRC found = FindResourceW(exe.get(), MAKEINTRESOURCEW(IDD_CONFIG), MAKEINTRESOURCEW(5));
   ASSERT_NE(found, nullptr);
+  const void* resource = LockResource(LoadResource(exe.get(), found));
+  const std::vector<Item> items = ItemsOf(resource);
+  ASSERT_EQ(items.size(), std::size(kTemplate));
   const std::unique_ptr<HWND__, decltype(&DestroyWindow)> dialog(
-      CreateDialogIndirectParamW(
-          GetModuleHandleW(nullptr),
-          static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(exe.get(), found))), nullptr,
-          Passive, 0),
+      CreateDialogIndirectParamW(GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(resource),
+                                 nullptr, Passive, 0),
       &DestroyWindow);
   ASSERT_NE(dialog, nullptr);
   HWND dlg = dialog.get();
@@ -478,6 +505,13 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
   HWND child = GetWindow(dlg, GW_CHILD);
   for (const Row& row : kTemplate) {
     SCOPED_TRACE(row.text);
+    // The template keeps the list's scroll bar, the fields' borders and the open list's height.
+    const Item& item = items[static_cast<std::size_t>(&row - kTemplate)];
+    const std::wstring_view type = row.cls;
+    const DWORD kept = type == L"Edit" ? WS_BORDER : type == L"ComboBox" ? WS_VSCROLL : 0;
+    EXPECT_EQ(item.style & (0x9Fu | WS_TABSTOP | WS_GROUP | WS_VSCROLL | WS_BORDER),
+              row.style | kept);
+    EXPECT_EQ(item.cy, row.du.bottom);
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(GetDlgCtrlID(child), row.id);
     wchar_t cls[32] = {};
@@ -485,8 +519,6 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
     EXPECT_EQ(_wcsicmp(cls, row.cls), 0) << row.cls;
     const bool list = row.style == (CBS_DROPDOWNLIST | WS_TABSTOP);
     EXPECT_EQ(list ? std::wstring(row.text) : TextOf(child), row.text);
-    const auto style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-    EXPECT_EQ(style & (0x9Fu | WS_TABSTOP | WS_GROUP), row.style);
     RECT at{};
     GetWindowRect(child, &at);
     MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&at), 2);
@@ -496,7 +528,7 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
     EXPECT_EQ(
         (std::vector<LONG>{at.left, at.top, at.right - at.left, list ? 0 : at.bottom - at.top}),
         pixels(du));
-    if (style & WS_TABSTOP) tabStops.push_back(child);
+    if (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) tabStops.push_back(child);
     child = GetWindow(child, GW_HWNDNEXT);
   }
   EXPECT_EQ(child, nullptr);

@@ -14,10 +14,7 @@
 namespace qlan {
 namespace {
 
-using test::Exists;
-using test::ReadAll;
-using test::TempFolder;
-using test::WriteAll;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
