@@ -27,6 +27,9 @@ TEST(RequestHead, SkipsTheToolsExtraLfsAndFindsTheEndWithinTheLimit) {
   NormalizedHead head;
   EXPECT_EQ(NormalizeRequestHead("\n\r\n\nGET / HTTP/1.1\n\n", 100, &head), Outcome::kOk);
   EXPECT_EQ(head.target, "/");
+  EXPECT_EQ(NormalizeRequestHead("GET / HTTP/1.0\nConnection: keep-alive\n\n", 0, &head),
+            Outcome::kOk);
+  EXPECT_TRUE(head.keepAlive);
 }
 
 TEST(RequestHead, AnswersBadHeadsWithTheirStatus) {
@@ -34,14 +37,15 @@ TEST(RequestHead, AnswersBadHeadsWithTheirStatus) {
   for (std::size_t i = 0; i <= kMaxHeaderLines; ++i) manyLines += "X-A: 1\n";
   const std::pair<int, std::string> groups[] = {
       {200,
-       "GET / HTTP/1.1\n\n|POST / HTTP/1.1\nContent-Length: 10\n\n|"
+       "GET / HTTP/1.1\nX-zz: 1\n\n|POST / HTTP/1.1\nContent-Length: 10\n\n|"
        "POST / HTTP/1.1\nContent-Length: 5\nContent-Length: 5\n\n"},
       {400,
        "GET /\n\n|GET  / HTTP/1.1\n\n|GET / HTTP/1.1 \n\n|G(T / HTTP/1.1\n\n|"
        "GET / FTP/1.0\n\n|GET relative HTTP/1.1\n\n|GET http:///x HTTP/1.1\n\n|"
        "GET /\x01 HTTP/1.1\n\n|GET / HTTP/1.1\nNoColon\n\n|GET / HTTP/1.1\n: empty\n\n|"
        "GET / HTTP/1.1\nBad Name: x\n\n|GET / HTTP/1.1\nX: a\n folded\n\n|"
-       "GET / HTTP/1.1\nX: a\x01z\n\n|POST / HTTP/1.1\nContent-Length: -1\n\n|"
+       "GET / HTTP/1.1\nX: a\x01z\n\n|GET / HTTP/1.1\nX: a\x7f\n\n|POST / "
+       "HTTP/1.1\nContent-Length: -1\n\n|"
        "POST / HTTP/1.1\nContent-Length: 1x\n\n|"
        "POST / HTTP/1.1\nContent-Length: 99999999999999999999\n\n|"
        "POST / HTTP/1.1\nContent-Length: 5\nContent-Length: 6\n\n"},

@@ -47,6 +47,9 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   // The same bytes again: the stored entry, its date unchanged, no new row.
   ASSERT_EQ(service_.AddReplay(replay, 9, &stored), Outcome::kOk);
   EXPECT_EQ(std::tuple(stored.id, stored.created), std::tuple(id, std::int64_t{1700000000}));
+  // A preamble before the first delimiter is passed over.
+  const Reply again = service_.PostEntry(kToolType, "preamble\n" + test::ToolForm(replay), 5);
+  EXPECT_EQ(test::EntryIdIn(again.body), id);
   EXPECT_EQ(test::StoredCount(store_), 3u);
 
   const Reply page = service_.EntryPage(id);

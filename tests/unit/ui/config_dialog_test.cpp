@@ -41,6 +41,9 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST_F(DialogTest, OptionButtonsAndFieldsSetTheRecord) {
+  g_settings.flags = 0x4;
+  dialog.Initialize();
+  EXPECT_TRUE(window.IsChecked(IDC_REPLAY_EVERY_RUN) && !window.IsChecked(IDC_REPLAY_BETTER));
   g_settings.flags = 0x2 | 0x100;  // value two shows full screen
   dialog.Initialize();
   EXPECT_TRUE(window.IsChecked(IDC_FULL_SCREEN) && !window.IsChecked(IDC_WINDOW_320));
