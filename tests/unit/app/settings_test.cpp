@@ -80,6 +80,11 @@ TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
   test::MakeFolder(path + ".new");
   EXPECT_NE(SaveSettings(path.c_str(), s), 0);
   EXPECT_EQ(ReadAll(path), old);
+  // A replace that fails (a folder by the file's name) takes the temporary file away.
+  const std::string folder = dir.Join("folder.ini");
+  test::MakeFolder(folder);
+  EXPECT_NE(SaveSettings(folder.c_str(), s), 0);
+  EXPECT_FALSE(test::Exists(folder + ".new"));
   // A path with no room for the temporary name.
   EXPECT_EQ(SaveSettings(std::string(257, 'a').c_str(), s), -1);
   // An unterminated address is cut at 127 bytes.

@@ -95,7 +95,7 @@ TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPage) {
   const std::string id = test::EntryIdIn(BodyOf(reply));
   ASSERT_EQ(id.size(), 16u) << reply;
   const std::string page = Exchange(
-      server_.port(), "GET http://ranking.quillane.example/sw/qlan/hsentry/1/?UNIQUE_ID=" + id +
+      server_.port(), "GET http://ranking.quillane.example/sw/qlan/hsentry/1/?x=1&UNIQUE_ID=" + id +
                           " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   EXPECT_NE(page.find("<td>R 712</td>"), std::string::npos) << page;
   EXPECT_EQ(test::StoredCount(server_.store()), 1u);
@@ -138,6 +138,15 @@ TEST_F(HttpServerTest, GivesUpOnSilentStalledOrTricklingClientsInTime) {
     EXPECT_TRUE(cut) << opening;
     EXPECT_LT(Clock::now() - start, milliseconds(4000)) << opening;
   }
+}
+
+TEST(HttpServerBusy, AFullQueueIsAnswered503AtOnce) {
+  test::TempFolder folder;
+  ServerOptions options = FastOptions(false);
+  options.maxQueued = 0;
+  test::RunningServer server(folder.Join("ranking.db"), options);
+  ASSERT_TRUE(server.ok());
+  EXPECT_EQ(StatusOf(Exchange(server.port(), "")), 503);
 }
 
 // The socket's address is logged unless the server runs behind the front, which sends the

@@ -165,9 +165,9 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     RunEntrySequence(window);
     EXPECT_EQ(window.messages.size(), shown.size());
   }
-  EXPECT_EQ(EntryPageUrl("a-b.c_d~e x&=#?/%+\xE3\x81\x82" + std::string("\0\x7F", 2)),
+  EXPECT_EQ(EntryPageUrl("Aa-b.c_d~e x&=#?/%+\xE3\x81\x82" + std::string("\0\x7F", 2)),
             std::string("http://") + RankingHost +
-                "/sw/qlan/hsentry/1/?UNIQUE_ID=a-b.c_d~e%20x%26%3D%23%3F%2F%25%2B%E3%81%82%00%7F");
+                "/sw/qlan/hsentry/1/?UNIQUE_ID=Aa-b.c_d~e%20x%26%3D%23%3F%2F%25%2B%E3%81%82%00%7F");
 }
 
 TEST(EntryFlow, EveryBrowserFailureCodeHasItsReasonAndSuccessShowsNothing) {
