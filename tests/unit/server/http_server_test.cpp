@@ -123,6 +123,13 @@ TEST_F(HttpServerTest, GivesUpOnSilentStalledOrTricklingClientsInTime) {
   // A head that stops is answered 408 after the head time; nothing at all, no reply.
   EXPECT_EQ(StatusOf(Exchange(server_.port(), "GET / HTTP/1.1\r\nHost: x\r\n")), 408);
   EXPECT_EQ(Exchange(server_.port(), ""), "");
+  // A client that ends its side inside a head gets no reply.
+  const int closing = test::Connect(server_.port());
+  EXPECT_EQ(send(closing, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL), 16);
+  shutdown(closing, SHUT_WR);
+  char none;
+  EXPECT_EQ(recv(closing, &none, 1, 0), 0);
+  close(closing);
   // A byte every 200 ms outlasts neither the whole head's time nor the whole request's.
   for (const std::string& opening : {std::string("GET / HTTP/1.1\r\nX: "),
                                      std::string("POST / HTTP/1.1\nContent-Length: 1000\n\n")}) {
