@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view type = input.substr(0, lf);
   const std::string_view body = lf == std::string_view::npos ? "" : input.substr(lf + 1);
   const auto inside = [body](std::string_view v) {
-    return v.empty() || (v.data() >= body.data() && v.end() <= body.end());
+    return v.empty() ||
+           (v.data() >= body.data() && v.data() + v.size() <= body.data() + body.size());
   };
   qlan::server::MultipartForm form;
   const bool ok = qlan::server::ParseMultipartForm(type, body, &form);

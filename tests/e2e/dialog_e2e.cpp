@@ -183,7 +183,10 @@ class Tool {
   HWND dialog_ = nullptr;
 };
 
-using namespace test;
+using test::ReadAll;
+using test::TestDataPath;
+using test::UserDataFixture;
+using test::WriteAll;
 using Bytes = std::vector<std::uint8_t>;
 using Selection = std::pair<unsigned, unsigned>;
 

@@ -14,7 +14,10 @@
 namespace qlan {
 namespace {
 
-using namespace test;
+using test::Exists;
+using test::ReadAll;
+using test::TempFolder;
+using test::WriteAll;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {

@@ -52,7 +52,7 @@ TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   EXPECT_NE(test::BodyOf(page).find("<td>45,678m</td>"), std::string::npos) << page;
 
   // Ctrl-C reaches the whole group: nginx ends too, the server logs its stop.
-  const int nginx = std::atoi(test::FileText(folder_.Join("serve/nginx.pid")).c_str());
+  const auto nginx = static_cast<int>(ReadDecimal(test::FileText(folder_.Join("serve/nginx.pid"))));
   EXPECT_EQ(serve_->Stop(SIGINT), 0) << serve_->output();
   EXPECT_TRUE(nginx > 0 && kill(nginx, 0) != 0) << nginx;
   const std::string log = test::FileText(folder_.Join("serve/server.log"));

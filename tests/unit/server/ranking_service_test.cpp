@@ -83,7 +83,10 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
       {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge}};
   // Base64 text: the alphabet, groups, padding, blanks; one with a single pad sign decodes.
   for (const std::string& text : test::Cases("QUJD!!!!|QUJ|Q===|=QUJ|QU=D|QUI=QUJD|QUI==|QU D")) {
-    cases.emplace_back(kToolType, part + "\"frep\"\n\n" + text + end, Outcome::kBadBase64);
+    std::string form = part + "\"frep\"\n\n";
+    form += text;
+    form += end;
+    cases.emplace_back(kToolType, form, Outcome::kBadBase64);
   }
   std::string decoded;
   EXPECT_TRUE(DecodeBase64("TW\r\nFu\n+/+/TWE=", &decoded, 8) && decoded == "Man\xfb\xff\xbfMa");

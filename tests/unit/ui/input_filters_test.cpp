@@ -45,7 +45,10 @@ struct Field {
   void Replace(std::u16string_view with) {
     // Built anew rather than erased and inserted in place, which MinGW's g++ 12 at -O3
     // wrongly warns about (-Wrestrict).
-    text = text.substr(0, start) + std::u16string(with) + text.substr(end);
+    std::u16string next(text, 0, start);
+    next += with;
+    next.append(text, end);
+    text = std::move(next);
     start = end = start + with.size();
   }
   void Apply(const FieldRepair& repair) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/byte_source.h"
+#include "app/text.h"
 #include "net/base64.h"
 #include "server/http_server.h"
 #include "support/temp_env.h"
@@ -69,7 +70,7 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::string& command)
       : out_(popen(("echo $$; exec setsid " + command + " 2>&1").c_str(), "r")) {
-    pid_ = WaitFor("\n") ? std::atoi(output_.c_str()) : -1;
+    pid_ = WaitFor("\n") ? static_cast<int>(ReadDecimal(output_)) : -1;
   }
   ~ChildProcess() { Stop(SIGKILL); }
   ChildProcess(const ChildProcess&) = delete;
@@ -146,7 +147,9 @@ inline std::vector<std::string> Cases(std::string_view joined) {
 }
 
 inline int StatusOf(const std::string& reply) {
-  return reply.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(reply.c_str() + 9) : 0;
+  return reply.compare(0, 9, "HTTP/1.1 ") == 0
+             ? static_cast<int>(ReadDecimal(std::string_view(reply).substr(9, 3)))
+             : 0;
 }
 
 inline std::string BodyOf(const std::string& reply) {
