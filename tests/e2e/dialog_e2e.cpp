@@ -18,7 +18,7 @@
 #include "support/temp_env.h"
 #include "ui/resource.h"
 
-namespace qlan::e2e {
+namespace qlan::test {
 namespace {
 
 // Polls cond every 20 ms until it holds or the time is up.
@@ -183,17 +183,12 @@ class Tool {
   HWND dialog_ = nullptr;
 };
 
-using test::ReadAll;
-using test::TestDataPath;
-using test::UserDataFixture;
-using test::WriteAll;
-using Bytes = std::vector<std::uint8_t>;
 using Selection = std::pair<unsigned, unsigned>;
 
 constexpr wchar_t kCaption[] = L"Quillaneツール";
 
 void Store(const UserDataFixture& user, const Bytes& file) {
-  test::MakeFolder(user.VendorPath());
+  MakeFolder(user.VendorPath());
   WriteAll(user.VendorPath("qlan.ini"), file);
 }
 
@@ -246,7 +241,7 @@ TEST(DialogE2e, StoredAddressIsKeptAndFieldsFilterKeysAndRepairPastesAndCuts) {
     tool.Ok();
     EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), file);
   }
-  test::SetReadOnly(user.VendorPath("qlan.ini"), true);
+  SetReadOnly(user.VendorPath("qlan.ini"), true);
   {
     Tool tool(user.appData());
     tool.Click(IDC_REPLAY_EVERY_RUN);
@@ -255,7 +250,7 @@ TEST(DialogE2e, StoredAddressIsKeptAndFieldsFilterKeysAndRepairPastesAndCuts) {
     EXPECT_EQ(tool.WaitForExit(), 0xFFFFFFFFu);
     EXPECT_EQ(ReadAll(user.VendorPath("qlan.ini")), file);
   }
-  test::SetReadOnly(user.VendorPath("qlan.ini"), false);
+  SetReadOnly(user.VendorPath("qlan.ini"), false);
   Tool tool(user.appData());
   ASSERT_NE(tool.Dialog(), nullptr);
   HWND address = GetDlgItem(tool.Dialog(), IDE_PROXY_ADDRESS);
@@ -302,14 +297,14 @@ class BrowserStandIn {
 
   // The addresses opened so far (the launcher reports a little after the call returns).
   std::string Opened() const {
-    std::vector<std::uint8_t> text;
+    Bytes text;
     WaitUntil([&] { return !(text = ReadAll(log_)).empty(); }, 8000);
     return {text.begin(), text.end()};
   }
 
  private:
   static constexpr wchar_t kKey[] = L"Software\\Wine\\WineBrowser";
-  test::TempFolder folder_;
+  TempFolder folder_;
   std::string log_;
 };
 
@@ -317,7 +312,7 @@ class BrowserStandIn {
 // entry's marker for the upload. A replay of another route under 711's name has no line.
 TEST(DialogE2e, UnreadableSettingsListDownloadEntryOpensTheReturnedPageAndErase) {
   UserDataFixture user;
-  test::MakeFolder(user.ReplayPath());
+  MakeFolder(user.ReplayPath());
   for (const char* name : {"good/r710.replay", "good/r712.replay", "good/r745.replay",
                            "bad/route713-as-r712.replay"}) {
     const std::string file = name[0] == 'b' ? "r711.replay" : std::string(name + 5);
@@ -330,7 +325,7 @@ TEST(DialogE2e, UnreadableSettingsListDownloadEntryOpensTheReturnedPageAndErase)
   std::string body = "**ID:Ab3-x_9\r\n";
   body.resize(10888, '\x5A');
   BrowserStandIn browser;
-  test::LoopbackPeer peer;
+  LoopbackPeer peer;
   peer.ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 10888\r\n\r\n" + body);
   peer.Start(2);
   Tool tool(user.appData());
@@ -384,8 +379,7 @@ TEST(DialogE2e, UnreadableSettingsListDownloadEntryOpensTheReturnedPageAndErase)
                  IDI_EXCLAMATION, true);
   tool.ExpectBox(L"消去が完了しました。", kErase, IDI_ASTERISK);
   EXPECT_TRUE(WaitUntil([&] { return tool.ListLines(IDC_RECORD_LIST).empty(); }, 3000));
-  EXPECT_FALSE(test::Exists(user.ReplayPath("r710.replay")) ||
-               test::Exists(user.ReplayPath("r745.replay")));
+  EXPECT_FALSE(Exists(user.ReplayPath("r710.replay")) || Exists(user.ReplayPath("r745.replay")));
   const auto empty = ReadAll(TestDataPath("highscore/empty-table.ee"));
   EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), empty);
   EXPECT_EQ(ReadAll(user.VendorPath("qlanc.ee")), empty);
@@ -542,4 +536,4 @@ TEST(TemplateE2e, ControlsAndDialogAreAsDesigned) {
 }
 
 }  // namespace
-}  // namespace qlan::e2e
+}  // namespace qlan::test

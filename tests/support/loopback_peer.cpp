@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #ifdef _WIN32
-#include <windows.h>
 #include <winsock2.h>
 #else
 #include <arpa/inet.h>
@@ -221,16 +220,6 @@ int LoopbackPeer::ClosedPort() {
   return closedPort;
 }
 
-bool LoopbackPeer::ResetsReadAsClose() {
-#ifdef _WIN32
-  // Wine's receive turns the host's ECONNRESET into end of stream.
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
 bool LoopbackPeer::Sleep(int ms) {
   WaitFor(ms, [] { return false; });
   return !stop_;
@@ -279,13 +268,6 @@ void LoopbackPeer::RunScript(Socket s, std::size_t index) {
           return rest.size() >= want;
         });
         if (want != std::string::npos) consumed += want;
-        break;
-      }
-      case Step::kReadBytes: {
-        const std::size_t target = consumed + step.count;
-        ReadUntil(s, index, kStepBoundMs,
-                  [&](const std::string& data) { return data.size() >= target; });
-        consumed = target;
         break;
       }
       case Step::kSend: {

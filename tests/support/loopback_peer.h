@@ -34,17 +34,15 @@ class LoopbackPeer {
   // and records whatever else comes. A request is a head up to its blank line (CR LF or bare
   // LF) and as many body bytes as its Content-Length names.
   LoopbackPeer& ReadRequest() { return Add(Step::kReadRequest); }
-  LoopbackPeer& ReadBytes(std::size_t count) { return Add(Step::kReadBytes, {}, {}, count); }
   LoopbackPeer& Send(std::string bytes) { return Add(Step::kSend, std::move(bytes)); }
   // Sends bytes in pieces cut at the offsets, pausing between them.
   LoopbackPeer& SendSplit(std::string bytes, std::vector<std::size_t> cuts, int pauseMs = 20) {
-    return Add(Step::kSend, std::move(bytes), std::move(cuts), 0, pauseMs);
+    return Add(Step::kSend, std::move(bytes), std::move(cuts), pauseMs);
   }
-  LoopbackPeer& Pause(int ms) { return Add(Step::kPause, {}, {}, 0, ms); }
+  // Reads nothing for ms, so that a client sending much stalls.
+  LoopbackPeer& Pause(int ms) { return Add(Step::kPause, {}, {}, ms); }
   // Says nothing (reading what comes) until the client goes away or ms have passed.
-  LoopbackPeer& Silent(int ms) { return Add(Step::kSilent, {}, {}, 0, ms); }
-  // Reads nothing for ms (or until the peer stops), so that a client sending much stalls.
-  LoopbackPeer& StopReading(int ms) { return Pause(ms); }
+  LoopbackPeer& Silent(int ms) { return Add(Step::kSilent, {}, {}, ms); }
   // Resets the connection (RST) instead of closing it; ends the script.
   LoopbackPeer& Reset() { return Add(Step::kReset); }
 
@@ -61,22 +59,19 @@ class LoopbackPeer {
 
   // A loopback port with nothing listening on it.
   static int ClosedPort();
-  // True where a client sees a peer's reset as an orderly close (Wine 8; not Windows, Linux).
-  static bool ResetsReadAsClose();
 
   using Socket = std::intptr_t;
 
  private:
   struct Step {
-    enum Kind { kReadRequest, kReadBytes, kSend, kPause, kSilent, kReset } kind;
+    enum Kind { kReadRequest, kSend, kPause, kSilent, kReset } kind;
     std::string bytes;
     std::vector<std::size_t> cuts;
-    std::size_t count;
     int ms;
   };
   LoopbackPeer& Add(Step::Kind kind, std::string bytes = {}, std::vector<std::size_t> cuts = {},
-                    std::size_t count = 0, int ms = 0) {
-    steps_.push_back(Step{kind, std::move(bytes), std::move(cuts), count, ms});
+                    int ms = 0) {
+    steps_.push_back(Step{kind, std::move(bytes), std::move(cuts), ms});
     return *this;
   }
 

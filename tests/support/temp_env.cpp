@@ -91,12 +91,12 @@ std::string UserDataFixture::ReplayPath(const std::string& name) const {
   return VendorPath("qlan_rep") + (name.empty() ? "" : Separator() + name);
 }
 
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
+Bytes ReadAll(const std::string& path) {
   std::ifstream in(FromUtf8(path), std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+void WriteAll(const std::string& path, const Bytes& bytes) {
   std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));

@@ -7,6 +7,8 @@
 
 namespace qlan::test {
 
+using Bytes = std::vector<std::uint8_t>;
+
 // A fresh folder, removed with all it holds at the end; path() has the platform's separator.
 class TempFolder {
  public:
@@ -47,8 +49,8 @@ class UserDataFixture {
   ScopedEnv env_;
 };
 
-std::vector<std::uint8_t> ReadAll(const std::string& path);
-void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
+Bytes ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 void MakeFolder(const std::string& path);
 void SetReadOnly(const std::string& path, bool readOnly);

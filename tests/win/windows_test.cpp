@@ -11,14 +11,8 @@
 #include "records/replay.h"
 #include "support/temp_env.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::Exists;
-using test::ReadAll;
-using test::TempFolder;
-using test::WriteAll;
-using Bytes = std::vector<std::uint8_t>;
 
 TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
   TempFolder dir;
@@ -42,17 +36,17 @@ TEST(WinFiles, SharingCodesAndAReaderThatBlocksTheSettingsReplacement) {
 }
 
 TEST(WinRecords, ReplaysHeldByTheGameFoldersByTheirNameAndTheEraseOfOnlyReplayFiles) {
-  test::UserDataFixture user;
+  UserDataFixture user;
   const auto at = [&](const char* name) { return user.ReplayPath(name); };
-  test::MakeFolder(at("x.replay"));
+  MakeFolder(at("x.replay"));
   for (const char* name : {"r710.replay", "r745.replay"}) {
-    WriteAll(at(name), ReadAll(test::TestDataPath(std::string("replays/good/") + name)));
+    WriteAll(at(name), ReadAll(TestDataPath(std::string("replays/good/") + name)));
   }
   for (const char* name : {"x.replay\\inner.replay", "notes.replay.txt", "r710.replay.bak",
                            "Mixed.RePlay", "r711.replay"}) {
     WriteAll(at(name), {1});
   }
-  test::SetReadOnly(at("r711.replay"), true);
+  SetReadOnly(at("r711.replay"), true);
   {
     // The game holds both, reading one and writing the other, neither with delete sharing.
     ScopedFile reading(FileOpen(at("r745.replay").c_str(), kFileRead));
@@ -62,7 +56,7 @@ TEST(WinRecords, ReplaysHeldByTheGameFoldersByTheirNameAndTheEraseOfOnlyReplayFi
     EXPECT_EQ(ReadReplaySummary(710), kErrorSharingViolation);
     EXPECT_EQ(EraseReplays(user.ReplayPath().c_str()), kEraseDeleteFailed);
   }
-  test::MakeFolder(at("r712.replay"));
+  MakeFolder(at("r712.replay"));
   EXPECT_EQ(ReadReplaySummary(712), kErrorAccessDenied);  // a folder by the file's name
   EXPECT_EQ(ReadReplaySummary(713), kErrorFileNotFound);
   for (const char* kept : {"x.replay\\inner.replay", "notes.replay.txt", "r710.replay.bak",
@@ -101,4 +95,4 @@ TEST(WinSockets, LibraryStartsWithTheFirstConnectionAndStopsWithTheLast) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

@@ -10,11 +10,8 @@
 #include "app/text.h"
 #include "support/temp_env.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::ScopedEnv;
-using test::TempFolder;
 
 TEST(UserDataPath, CreatesTheVendorFolderOrFailsWithoutTouchingTheOutput) {
   TempFolder root;
@@ -23,18 +20,18 @@ TEST(UserDataPath, CreatesTheVendorFolderOrFailsWithoutTouchingTheOutput) {
     ScopedEnv env("APPDATA", root.path());
     ASSERT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), 0);
     EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\qlan.ini");
-    EXPECT_TRUE(test::Exists(root.Join("velmorn")));
+    EXPECT_TRUE(Exists(root.Join("velmorn")));
     ASSERT_EQ(GetUserDataPath(kVendorFolder, "", path), 0);
     EXPECT_EQ(std::string(path), root.path() + "\\velmorn\\");
     EXPECT_EQ(GetUserDataPath(kVendorFolder, "x", nullptr), 0);
   }
   std::copy_n("untouched", 10, path);
   TempFolder blocked;  // a plain file where the vendor folder belongs
-  test::WriteAll(blocked.Join("velmorn"), {1});
+  WriteAll(blocked.Join("velmorn"), {1});
   for (const std::string& appData : {root.Join("missing"), blocked.path(), std::string(270, 'a')}) {
     ScopedEnv env("APPDATA", appData);
     EXPECT_EQ(GetUserDataPath(kVendorFolder, kSettingsFileName, path), -1) << appData;
-    EXPECT_FALSE(test::Exists(root.Join("missing")));
+    EXPECT_FALSE(Exists(root.Join("missing")));
   }
   ScopedEnv env("APPDATA", root.path());
   // A path that would not fit fails its step instead of overrunning.
@@ -68,4 +65,4 @@ TEST(ReadDecimal, ReadsLikeTheDialogAndSaturates) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

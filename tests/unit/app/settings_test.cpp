@@ -8,15 +8,10 @@
 #include "app/settings.h"
 #include "support/temp_env.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
-using test::ReadAll;
-using test::TempFolder;
-using test::TestDataPath;
-using test::WriteAll;
-
-std::vector<std::uint8_t> Bytes(const Settings& s) {
+Bytes RecordBytes(const Settings& s) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(&s);
   return {p, p + sizeof s};
 }
@@ -56,9 +51,9 @@ TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
   const auto old = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
   auto good = old;
   Settings s{};
-  WriteAll(path, std::vector<std::uint8_t>(good.begin(), good.begin() + 143));
+  WriteAll(path, Bytes(good.begin(), good.begin() + 143));
   EXPECT_EQ(LoadSettings(path.c_str(), s), kShortSettingsFile);
-  EXPECT_EQ(Bytes(s), Bytes(defaults));
+  EXPECT_EQ(RecordBytes(s), RecordBytes(defaults));
   good.resize(200, 0xEE);
   WriteAll(path, good);
   EXPECT_EQ(LoadSettings(path.c_str(), s), 0);
@@ -66,25 +61,25 @@ TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
   good[0] = 'q';
   WriteAll(path, good);
   EXPECT_EQ(LoadSettings(path.c_str(), s), -1);
-  EXPECT_EQ(Bytes(s), Bytes(defaults));
+  EXPECT_EQ(RecordBytes(s), RecordBytes(defaults));
   // The failed load closed the file, so it can be replaced at once.
   EXPECT_EQ(SaveSettings(path.c_str(), s), 0);
   EXPECT_EQ(LoadSettings(dir.Join("missing.ini").c_str(), s), 2);
 
   WriteAll(path, old);
-  test::SetReadOnly(path, true);
+  SetReadOnly(path, true);
   EXPECT_EQ(SaveSettings(path.c_str(), s), 5);
-  EXPECT_FALSE(test::Exists(path + ".new"));
+  EXPECT_FALSE(Exists(path + ".new"));
   // A folder where the temporary file should go makes the write fail too.
-  test::SetReadOnly(path, false);
-  test::MakeFolder(path + ".new");
+  SetReadOnly(path, false);
+  MakeFolder(path + ".new");
   EXPECT_NE(SaveSettings(path.c_str(), s), 0);
   EXPECT_EQ(ReadAll(path), old);
   // A replace that fails (a folder by the file's name) takes the temporary file away.
   const std::string folder = dir.Join("folder.ini");
-  test::MakeFolder(folder);
+  MakeFolder(folder);
   EXPECT_NE(SaveSettings(folder.c_str(), s), 0);
-  EXPECT_FALSE(test::Exists(folder + ".new"));
+  EXPECT_FALSE(Exists(folder + ".new"));
   // A path with no room for the temporary name.
   EXPECT_EQ(SaveSettings(std::string(257, 'a').c_str(), s), -1);
   // An unterminated address is cut at 127 bytes.
@@ -94,4 +89,4 @@ TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

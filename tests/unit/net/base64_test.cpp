@@ -9,11 +9,8 @@
 
 #include "net_test_support.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::Bytes;
-using test::Counting;
 
 // The text of size bytes from the source, written into a buffer that must end where the
 // text's length says; empty on failure.
@@ -92,8 +89,7 @@ TEST(Base64Test, SourceThatFailsOrDisagreesWithItsSizeIsRefused) {
                {-1, 0, false, false, 0},
                {1000, 1000, false, true, 2}};
   for (const auto& c : cases) {
-    test::FakeReplay source(Bytes(static_cast<std::size_t>(c.available), 0x5A), c.announced,
-                            c.failAtEnd);
+    FakeReplay source(Bytes(static_cast<std::size_t>(c.available), 0x5A), c.announced, c.failAtEnd);
     Encode(source, c.announced, c.ok);
     EXPECT_EQ(source.reads, c.reads) << c.announced << "/" << c.available;
   }
@@ -103,4 +99,4 @@ TEST(Base64Test, SourceThatFailsOrDisagreesWithItsSizeIsRefused) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

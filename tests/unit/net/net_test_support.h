@@ -11,17 +11,13 @@
 
 #include "app/byte_source.h"
 #include "app/settings.h"
-#include "net/tcp_connection.h"
+#include "net/base64.h"
 #include "support/fake_window.h"
 #include "support/temp_env.h"
 
 namespace qlan::test {
 
-using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-// Short limits so that a fault shows as a failure, not as a hang.
-inline constexpr Timeouts kTestTimeouts{2000, 2000};
 
 inline long long MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -42,6 +38,30 @@ inline std::string ReplayName(int route) {
   std::string name = "r";
   name += std::to_string(route);
   return name += ".replay";
+}
+
+// The tool's Base64 text (64-character lines joined by LF), its entry form around such a
+// text, and the whole LF-only request around a form, two extra LFs included.
+inline std::string Base64Lines(std::string_view bytes) {
+  MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
+  return encodeBase64Into(source, size, text.data()) ? text : "";
+}
+inline std::string ToolForm(std::string_view base64) {
+  return "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"
+         "--------AaXx00\nContent-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
+         "Content-Type: application/octet-stream; Encoding: base64\n\n" +
+         std::string(base64) + "\n--------AaXx00--";
+}
+inline std::string ToolRequest(std::string_view form, bool absolute = true, bool userAgent = true,
+                               const std::string& host = "ranking.quillane.example") {
+  return "POST " + (absolute ? "http://" + host : "") +
+         "/sw/qlan/hsentry/0/ HTTP/1.1\nHost: " + host +
+         (userAgent ? "\nUser-Agent: QuillaneTool/050702" : "") +
+         "\nConnection: close\nContent-Type: multipart/form-data; boundary=------AaXx00\n"
+         "Content-Length: " +
+         std::to_string(form.size()) + "\n\n" + std::string(form) + "\n\n";
 }
 
 // A valid replay without payload: its checksum is the route.

@@ -12,11 +12,8 @@
 #include "support/loopback_peer.h"
 #include "support/temp_env.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::Bytes;
-using test::LoopbackPeer;
 
 std::string OkHead(std::size_t length) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
@@ -24,28 +21,28 @@ std::string OkHead(std::size_t length) {
 
 class Download : public ::testing::Test {
  protected:
-  void SetUp() override { test::MakeFolder(users_.VendorPath()); }
+  void SetUp() override { MakeFolder(users_.VendorPath()); }
   std::string Target() const { return users_.VendorPath("qlanb.ee"); }
-  int Run(LoopbackPeer& peer, Timeouts t = test::kTestTimeouts) {
+  int Run(LoopbackPeer& peer, Timeouts t = {2000, 2000}) {  // a fault fails, never hangs
     peer.Start();
     return downloadHighScores(UserAgent, "127.0.0.1", peer.port(), t);
   }
   // qlanb.ee as before (or as stored), and no temporary file behind.
   void ExpectStored(const std::string& bytes, const std::string& why) {
-    EXPECT_EQ(test::S(test::ReadAll(Target())), bytes) << why;
-    EXPECT_FALSE(test::Exists(Target() + ".part")) << why;
+    EXPECT_EQ(S(ReadAll(Target())), bytes) << why;
+    EXPECT_FALSE(Exists(Target() + ".part")) << why;
   }
-  test::UserDataFixture users_;
+  UserDataFixture users_;
 };
 
 TEST_F(Download, AbsoluteFormRequestAndASplitBodyThatReplacesTheFileWhole) {
-  const test::Bytes table = test::ReadAll(test::TestDataPath("highscore/empty-table.ee"));
+  const Bytes table = ReadAll(TestDataPath("highscore/empty-table.ee"));
   LoopbackPeer peer;
   // Cut inside the status line, the length line, the blank line, and the body.
-  peer.ReadRequest().SendSplit(OkHead(table.size()) + test::S(table),
+  peer.ReadRequest().SendSplit(OkHead(table.size()) + S(table),
                                {5, 16, 17, 30, 40, 41, 1000, 5000, 9999}, 5);
   ASSERT_EQ(Run(peer), 0);
-  ExpectStored(test::S(table), "split");
+  ExpectStored(S(table), "split");
   if (std::string(RankingHost) != "ranking.quillane.example") {
     GTEST_SKIP() << "the expected request names the default ranking host, not " << RankingHost;
   }
@@ -86,7 +83,7 @@ TEST_F(Download, EveryResponseStoresItsBodyOrLeavesTheFile) {
       {ok, kNothingReceived, ""}, {"", kNothingReceived, ""}};  // closed after the status line, at once
   // clang-format on
   for (const auto& c : cases) {
-    test::WriteAll(Target(), {'o', 'l', 'd'});
+    WriteAll(Target(), {'o', 'l', 'd'});
     LoopbackPeer peer;
     peer.ReadRequest().Send(c.response);
     if (c.tail == kReset) peer.Pause(100).Reset();
@@ -99,16 +96,16 @@ TEST_F(Download, EveryResponseStoresItsBodyOrLeavesTheFile) {
 }
 
 TEST_F(Download, PeerAndFileProblemsLeaveTheFile) {
-  test::WriteAll(Target(), {'o', 'l', 'd'});
+  WriteAll(Target(), {'o', 'l', 'd'});
   EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), kConnectFailed);
-  EXPECT_EQ(downloadHighScores(UserAgent, test::kUnresolvableHost, 8080), kNameNotFound);
+  EXPECT_EQ(downloadHighScores(UserAgent, kUnresolvableHost, 8080), kNameNotFound);
   // The highest port is one: whatever answers there, the proxy was not refused.
   EXPECT_NE(downloadHighScores(UserAgent, "127.0.0.1", 65535, Timeouts{300, 300}), kBadProxy);
   for (const int port : {0, 65536}) {
     EXPECT_EQ(downloadHighScores(UserAgent, "127.0.0.1", port), kBadProxy) << port;
   }
   LoopbackPeer deaf;  // stops reading: a request far longer than the buffers cannot go out
-  deaf.StopReading(5000).Start();
+  deaf.Pause(5000).Start();
   const std::string agent(std::size_t{64} << 20, 'a');
   EXPECT_EQ(downloadHighScores(agent.c_str(), "127.0.0.1", deaf.port(), Timeouts{2000, 300}),
             kSendFailed);
@@ -119,45 +116,32 @@ TEST_F(Download, PeerAndFileProblemsLeaveTheFile) {
     EXPECT_EQ(Run(peer), kHighScoreFileFailed) << why;
     EXPECT_EQ(peer.Wait(connects ? 5000 : 300), connects) << why;
   };
-  test::SetReadOnly(Target(), true);
+  SetReadOnly(Target(), true);
   expectFileFailure(false, "read-only");
   ExpectStored("old", "read-only");
-  test::SetReadOnly(Target(), false);
+  SetReadOnly(Target(), false);
   DeleteFileAt(Target().c_str());
-  test::MakeFolder(Target());  // a folder cannot be replaced by a file
+  MakeFolder(Target());  // a folder cannot be replaced by a file
   expectFileFailure(true, "no replace");
-  EXPECT_FALSE(test::Exists(Target() + ".part"));
-  test::MakeFolder(Target() + ".part");  // the temporary file cannot be opened
+  EXPECT_FALSE(Exists(Target() + ".part"));
+  MakeFolder(Target() + ".part");  // the temporary file cannot be opened
   expectFileFailure(false, "no temporary file");
-  test::ScopedEnv missing("APPDATA", users_.appData() + test::Separator() + "missing");
+  ScopedEnv missing("APPDATA", users_.appData() + Separator() + "missing");
   expectFileFailure(false, "no folder");
 }
 
 constexpr char kOkReply[] =
     "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<p>\r\n**ID:abc123\r\n";
 
-// clang-format off
-std::string Request(bool proxy, bool userAgent, const std::string& length, const std::string& text) {
-  return std::string("POST ") + (proxy ? std::string("http://") + RankingHost : "") +
-         "/sw/qlan/hsentry/0/ HTTP/1.1\nHost: " + RankingHost + "\n" +
-         (userAgent ? "User-Agent: QuillaneTool/050702\n" : "") +
-         "Connection: close\nContent-Type: multipart/form-data; boundary=------AaXx00\n"
-         "Content-Length: " + length + "\n\n"
-         "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"
-         "--------AaXx00\nContent-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
-         "Content-Type: application/octet-stream; Encoding: base64\n\n" + text + "\n--------AaXx00--\n\n";
-}
-// clang-format on
-
 class UploadTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::MakeFolder(user_.ReplayPath()); }
+  void SetUp() override { MakeFolder(user_.ReplayPath()); }
   EntryResult Upload(int route, const Bytes& replay, LoopbackPeer& peer) {
-    test::WriteAll(user_.ReplayPath(test::ReplayName(route)), replay);
+    WriteAll(user_.ReplayPath(ReplayName(route)), replay);
     peer.Start();
     return uploadRecord(route, UserAgent, "127.0.0.1", peer.port());
   }
-  test::UserDataFixture user_;
+  UserDataFixture user_;
 };
 
 TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
@@ -165,14 +149,14 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
       "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v\nMA==";
   LoopbackPeer proxied;
   proxied.ReadRequest().Send(kOkReply);
-  EXPECT_STREQ(Upload(749, test::Counting(49), proxied), "abc123");
+  EXPECT_STREQ(Upload(749, Counting(49), proxied), "abc123");
   ASSERT_TRUE(proxied.WaitClosed(5000));
-  EXPECT_EQ(proxied.Request(), Request(true, true, "300", text49));
+  EXPECT_EQ(proxied.Request(), ToolRequest(ToolForm(text49), true, true, RankingHost));
   // The direct form goes to the ranking host; here only its bytes reach the peer.
   for (const bool userAgent : {true, false}) {
     LoopbackPeer peer;
     peer.ReadRequest().Start();
-    test::FakeReplay replay(Bytes{0}, 1, false);
+    FakeReplay replay(Bytes{0}, 1, false);
     QString body;
     ASSERT_TRUE(BuildEntryBody(replay, body));
     {
@@ -181,7 +165,7 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
       EXPECT_TRUE(sendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
     }
     ASSERT_TRUE(peer.WaitClosed(5000));
-    EXPECT_EQ(peer.Request(), Request(false, userAgent, "235", "AA=="));
+    EXPECT_EQ(peer.Request(), ToolRequest(ToolForm("AA=="), false, userAgent, RankingHost));
   }
 }
 
@@ -226,4 +210,4 @@ TEST_F(UploadTest, RepliesAreReadByTheirStatusAndTheFirstMarkerLine) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

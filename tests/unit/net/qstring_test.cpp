@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
 void ExpectText(const QString& s, const std::string& text, std::int32_t capacity) {
@@ -80,4 +80,4 @@ TEST(QStringTest, AppendsStringsIncludingItselfAndSpaceWithinTheLimit) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

@@ -4,25 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "net_test_support.h"
 #include "support/loopback_peer.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::LoopbackPeer;
-
-std::unique_ptr<TcpConnection> ConnectTo(int port, Timeouts timeouts = test::kTestTimeouts) {
-  auto c = std::make_unique<TcpConnection>();
-  c->setTimeouts(timeouts);
-  EXPECT_EQ(c->resolve("127.0.0.1", port), 0);
-  EXPECT_EQ(c->connectToPeer(), 0);
-  return c;
-}
 
 const unsigned char* U(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
@@ -31,7 +20,7 @@ const unsigned char* U(const std::string& s) {
 TEST(ReceiveRing, HoldsAtMost4095BytesAndWrapsAroundItsEnd) {
   ReceiveRing ring;
   ASSERT_EQ(ring.capacity(), 4096);
-  const std::string data = test::Pattern(4095);
+  const std::string data = Pattern(4095);
   ring.put(U(data), 4095);
   ring.put(U(data), 10);  // no room: ignored
   EXPECT_EQ(ring.free(), 0);
@@ -58,20 +47,22 @@ TEST(ReceiveRing, HoldsAtMost4095BytesAndWrapsAroundItsEnd) {
 TEST(Receive, FullRingEndsALineAndTheRingAnswersAloneOrWithOneReceive) {
   // 5000 bytes without a delimiter, then silence: the line ends once 4095 bytes fill the
   // ring, and what the ring holds comes without waiting, long before the receive limit.
-  const std::string data = test::Pattern(5000);
+  const std::string data = Pattern(5000);
   LoopbackPeer peer;
   peer.Send(data).Silent(5000).Start();
-  auto c = ConnectTo(peer.port(), Timeouts{2000, 4000});
-  const auto start = test::Clock::now();
+  TcpConnection c;
+  c.setTimeouts(Timeouts{2000, 4000});
+  ASSERT_TRUE(c.resolve("127.0.0.1", peer.port()) == 0 && c.connectToPeer() == 0);
+  const auto start = Clock::now();
   std::vector<char> buffer(4096);
-  ASSERT_EQ(c->receiveLine('\n', buffer.data(), 1024), 1023);
+  ASSERT_EQ(c.receiveLine('\n', buffer.data(), 1024), 1023);
   EXPECT_EQ(std::string(buffer.data()), data.substr(0, 1023));
-  ASSERT_EQ(c->receive(buffer.data(), 1000), 1000);  // the ring alone
+  ASSERT_EQ(c.receive(buffer.data(), 1000), 1000);  // the ring alone
   EXPECT_EQ(std::string(buffer.data(), 1000), data.substr(1023, 1000));
   // The ring's other 2072 bytes, then one receive for the last 905.
-  ASSERT_EQ(c->receive(buffer.data(), 2977), 2977);
+  ASSERT_EQ(c.receive(buffer.data(), 2977), 2977);
   EXPECT_EQ(std::string(buffer.data(), 2977), data.substr(2023));
-  EXPECT_LT(test::MsSince(start), 3000);
+  EXPECT_LT(MsSince(start), 3000);
 }
 
 TEST(Connect, UnansweredConnectGivesUpAtItsLimit) {
@@ -80,11 +71,11 @@ TEST(Connect, UnansweredConnectGivesUpAtItsLimit) {
   TcpConnection c;
   c.setTimeouts(Timeouts{300, 2000});
   ASSERT_EQ(c.resolve("127.0.0.1", peer.port()), 0);
-  const auto start = test::Clock::now();
+  const auto start = Clock::now();
   EXPECT_EQ(c.connectToPeer(), -1);
-  EXPECT_GE(test::MsSince(start), 250);
-  EXPECT_LT(test::MsSince(start), 3000);
+  EXPECT_GE(MsSince(start), 250);
+  EXPECT_LT(MsSince(start), 3000);
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

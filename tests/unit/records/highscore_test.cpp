@@ -10,19 +10,14 @@
 #include "records/highscore.h"
 #include "support/temp_env.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
-using test::ReadAll;
-using test::UserDataFixture;
-using test::WriteAll;
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes EmptyTableFile() { return ReadAll(test::TestDataPath("highscore/empty-table.ee")); }
+Bytes EmptyTableFile() { return ReadAll(TestDataPath("highscore/empty-table.ee")); }
 
 TEST(HighScoreFiles, EmptyTableWritesTheKnownBytesToBothFilesKeepingALongerFilesTail) {
   UserDataFixture user;
-  test::MakeFolder(user.VendorPath());
+  MakeFolder(user.VendorPath());
   Bytes old(12000, 0x77);
   for (std::size_t i = 10888; i < old.size(); ++i) old[i] = static_cast<std::uint8_t>(i);
   WriteAll(user.VendorPath("qlanb.ee"), old);
@@ -43,22 +38,22 @@ TEST(HighScoreFiles, EmptyTableWritesTheKnownBytesToBothFilesKeepingALongerFiles
 TEST(HighScoreFiles, WriteProtectedSecondFileReportsItsCode) {
   // A locked first file, which stops the writing: the erase test.
   UserDataFixture user;
-  test::MakeFolder(user.VendorPath());
+  MakeFolder(user.VendorPath());
   const Bytes old(200, 0x22);
   WriteAll(user.VendorPath("qlanc.ee"), old);
-  test::SetReadOnly(user.VendorPath("qlanc.ee"), true);
+  SetReadOnly(user.VendorPath("qlanc.ee"), true);
   ResetHighScoreTable();
   EXPECT_EQ(SaveHighScoreFiles(), 5);
   EXPECT_EQ(ReadAll(user.VendorPath("qlanb.ee")), EmptyTableFile());
   EXPECT_EQ(ReadAll(user.VendorPath("qlanc.ee")), old);
-  test::SetReadOnly(user.VendorPath("qlanc.ee"), false);
+  SetReadOnly(user.VendorPath("qlanc.ee"), false);
 }
 
 TEST(HighScoreFiles, UnusableFolderIsMinusOneAndAPathThatCannotFitIsMinus108) {
   {
-    test::TempFolder root;
+    TempFolder root;
     WriteAll(root.Join("not-a-folder"), {'x'});
-    test::ScopedEnv appData("APPDATA", root.Join("not-a-folder"));
+    ScopedEnv appData("APPDATA", root.Join("not-a-folder"));
     EXPECT_EQ(SaveHighScoreFiles(), -1);
     char path[kPathSize];
     EXPECT_EQ(GetHighScoreFilePath(path, sizeof path), -1);
@@ -78,7 +73,7 @@ TEST(Scrambling, ReverseBitsMirrorsAndEmptyOrOversizedBlocksWriteNothing) {
   for (const auto& [in, out] : {std::pair{0x01, 0x80}, {0x12, 0x48}, {0xA5, 0xA5}, {0xFE, 0x7F}}) {
     EXPECT_EQ(ReverseBits(static_cast<unsigned char>(in)), out) << in;
   }
-  test::TempFolder dir;
+  TempFolder dir;
   const std::string path = dir.Join("block.ee");
   ScopedFile file(FileOpen(path.c_str(), kFileWrite));
   ASSERT_TRUE(file.valid());
@@ -94,4 +89,4 @@ TEST(Scrambling, ReverseBitsMirrorsAndEmptyOrOversizedBlocksWriteNothing) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

@@ -7,10 +7,8 @@
 #include "records/erase.h"
 #include "unit/net/net_test_support.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::Exists;
 
 TEST(Labels, EveryRowAtItsBoundariesEachInItsOwnBuffer) {
   const struct {
@@ -29,41 +27,40 @@ TEST(Labels, EveryRowAtItsBoundariesEachInItsOwnBuffer) {
       {4294967295u, " 4294Mm", " 828d12h"}};
   // clang-format on
   for (const auto& row : rows) {
-    const char* distance = FormatDistance(row.value);
-    const char* time = FormatTime(row.value);
+    const char *distance = FormatDistance(row.value), *time = FormatTime(row.value);
     EXPECT_STREQ(distance, row.distance) << row.value;
     EXPECT_STREQ(time, row.time) << row.value;
   }
 }
 
 TEST(EraseAllRecords, HighScoresAreEmptiedOnlyWhenEveryReplayWent) {
-  test::UserDataFixture user;
-  const auto empty = test::ReadAll(test::TestDataPath("highscore/empty-table.ee"));
-  const std::vector<std::uint8_t> old(64, 0xB0);
+  UserDataFixture user;
+  const auto empty = ReadAll(TestDataPath("highscore/empty-table.ee"));
+  const Bytes old(64, 0xB0);
   const auto scores = [&] {
-    return test::ReadAll(user.VendorPath("qlanb.ee")) == test::ReadAll(user.VendorPath("qlanc.ee"));
+    return ReadAll(user.VendorPath("qlanb.ee")) == ReadAll(user.VendorPath("qlanc.ee"));
   };
-  test::PlaceReplay(user, "replays/good/r710.replay", 710);
-  test::PlaceReplay(user, "replays/good/r712.replay", 712);
-  for (const char* name : {"qlanb.ee", "qlanc.ee"}) test::WriteAll(user.VendorPath(name), old);
-  test::SetReadOnly(user.ReplayPath("r712.replay"), true);
+  PlaceReplay(user, "replays/good/r710.replay", 710);
+  PlaceReplay(user, "replays/good/r712.replay", 712);
+  for (const char* name : {"qlanb.ee", "qlanc.ee"}) WriteAll(user.VendorPath(name), old);
+  SetReadOnly(user.ReplayPath("r712.replay"), true);
   EXPECT_EQ(EraseAllRecords(), kEraseDeleteFailed);
   EXPECT_FALSE(Exists(user.ReplayPath("r710.replay")));
-  EXPECT_TRUE(scores() && test::ReadAll(user.VendorPath("qlanb.ee")) == old);
-  test::SetReadOnly(user.ReplayPath("r712.replay"), false);
-  test::SetReadOnly(user.VendorPath("qlanb.ee"), true);  // the first file fails: no second
+  EXPECT_TRUE(scores() && ReadAll(user.VendorPath("qlanb.ee")) == old);
+  SetReadOnly(user.ReplayPath("r712.replay"), false);
+  SetReadOnly(user.VendorPath("qlanb.ee"), true);  // the first file fails: no second
   EXPECT_NE(EraseAllRecords(), 0);
-  EXPECT_EQ(test::ReadAll(user.VendorPath("qlanc.ee")), old);
-  test::SetReadOnly(user.VendorPath("qlanb.ee"), false);
+  EXPECT_EQ(ReadAll(user.VendorPath("qlanc.ee")), old);
+  SetReadOnly(user.VendorPath("qlanb.ee"), false);
   EXPECT_EQ(EraseAllRecords(), 0);
-  EXPECT_TRUE(scores() && test::ReadAll(user.VendorPath("qlanb.ee")) == empty);
-  test::UserDataFixture other;  // a file where the replay folder belongs: the scores still go
-  test::MakeFolder(other.VendorPath());
-  test::WriteAll(other.ReplayPath(), {'x'});
+  EXPECT_TRUE(scores() && ReadAll(user.VendorPath("qlanb.ee")) == empty);
+  UserDataFixture other;  // a file where the replay folder belongs: the scores still go
+  MakeFolder(other.VendorPath());
+  WriteAll(other.ReplayPath(), {'x'});
   EXPECT_EQ(EraseAllRecords(), 0);
-  EXPECT_EQ(test::ReadAll(other.VendorPath("qlanb.ee")), empty);
+  EXPECT_EQ(ReadAll(other.VendorPath("qlanb.ee")), empty);
   EXPECT_EQ(EraseReplays(other.VendorPath("missing").c_str()), kEraseSearchFailed);
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

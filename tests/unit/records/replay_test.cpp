@@ -14,14 +14,8 @@
 #include "records/replay_checksum.h"
 #include "unit/net/net_test_support.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
-
-using test::Bytes;
-using test::PlaceReplay;
-using test::ReadAll;
-using test::TestDataPath;
-using test::UserDataFixture;
 
 const struct {
   const char* file;
@@ -57,7 +51,7 @@ TEST(ReplayFiles, EveryKnownAnswerFileGivesItsListedResultFromFileAndMemory) {
             std::tuple(745u, 300000u, 3456789u, 0x400u));
   // Only the forty routes and only real data are valid.
   for (std::uint32_t route : {709u, 710u, 749u, 750u}) {
-    const Bytes header = test::HeaderOnlyReplay(1, 2, route);
+    const Bytes header = HeaderOnlyReplay(1, 2, route);
     EXPECT_EQ(ValidateReplayBytes(header.data(), header.size(), &summary),
               route == 710 || route == 749 ? 0 : -1);
     EXPECT_EQ(summary.route, route);
@@ -110,11 +104,11 @@ TEST(ReplayFiles, ChangedFilesGiveTheirResult) {
       {"replays/good/r745.replay", 745, flip(363), -8},
   };
   UserDataFixture user;
-  test::MakeFolder(user.ReplayPath());
+  MakeFolder(user.ReplayPath());
   for (const auto& row : rows) {
     Bytes bytes = ReadAll(TestDataPath(row.file));
     row.change(bytes);
-    test::WriteAll(user.ReplayPath(test::ReplayName(row.route)), bytes);
+    WriteAll(user.ReplayPath(ReplayName(row.route)), bytes);
     EXPECT_EQ(ReadReplaySummary(row.route), row.expected) << row.file << " " << bytes.size();
   }
   // The route field must match the file name.
@@ -131,7 +125,7 @@ TEST(ReplayFiles, HugeLengthIsRejectedBeforeAnyRoomIsTaken) {
   ASSERT_EQ(LastReplayPayload().capacity(), 256u);
   Bytes bytes = ReadAll(TestDataPath("replays/bad/huge-length-r710.replay"));
   bytes[60] = 0x80;  // 2^31 and up
-  test::WriteAll(user.ReplayPath("r710.replay"), bytes);
+  WriteAll(user.ReplayPath("r710.replay"), bytes);
   EXPECT_EQ(ReadReplaySummary(710), -2);
   EXPECT_EQ(LastReplayPayload().capacity(), 256u);
   // Data that does hold such a length still gets no room: a failure of its own. Only the
@@ -143,14 +137,14 @@ TEST(ReplayFiles, HugeLengthIsRejectedBeforeAnyRoomIsTaken) {
 TEST(ReplayFiles, MissingFileIsTwoMissingFolderIsCreatedUnusableFolderIsMinusOne) {
   UserDataFixture user;
   EXPECT_EQ(ReadReplaySummary(749), 2);
-  EXPECT_TRUE(test::Exists(user.ReplayPath()));
-  test::WriteAll(user.ReplayPath("r749.replay"), test::HeaderOnlyReplay(60, 1000, 749));
+  EXPECT_TRUE(Exists(user.ReplayPath()));
+  WriteAll(user.ReplayPath("r749.replay"), HeaderOnlyReplay(60, 1000, 749));
   EXPECT_EQ(ReadReplaySummary(749), 0);
   EXPECT_EQ(ReadReplaySummary(750), -1);
 
   UserDataFixture blocked;
-  test::MakeFolder(blocked.VendorPath());
-  test::WriteAll(blocked.ReplayPath(), {'x'});  // a file where the folder belongs
+  MakeFolder(blocked.VendorPath());
+  WriteAll(blocked.ReplayPath(), {'x'});  // a file where the folder belongs
   EXPECT_EQ(ReadReplaySummary(710), -1);
   char folder[kPathSize];
   EXPECT_EQ(GetReplayFolder(folder, sizeof folder), -1);
@@ -236,4 +230,4 @@ TEST(AutoArrayRule, CapacityIsTheNextStepAboveKeepingBytesAndRefusingWhatCannotF
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

@@ -40,7 +40,8 @@ class Front : public ::testing::Test {
 TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   ASSERT_EQ(Download(), 0) << downloadStatusLine();
   const std::string table = test::BodyOf(Exchange(port_, "GET /sw/qlan/score.dat HTTP/1.0\n\n"));
-  EXPECT_TRUE(table.size() == 10888 && test::FileText(user_.VendorPath("qlanb.ee")) == table);
+  EXPECT_TRUE(table.size() == 10888 &&
+              test::S(test::ReadAll(user_.VendorPath("qlanb.ee"))) == table);
   // The replay the server stored at start: the same bytes are the same entry.
   const std::string replay = test::KnownFile("replays/good/r710.replay");
   MemorySource source(reinterpret_cast<const unsigned char*>(replay.data()), replay.size());
@@ -52,10 +53,11 @@ TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   EXPECT_NE(test::BodyOf(page).find("<td>45,678m</td>"), std::string::npos) << page;
 
   // Ctrl-C reaches the whole group: nginx ends too, the server logs its stop.
-  const auto nginx = static_cast<int>(ReadDecimal(test::FileText(folder_.Join("serve/nginx.pid"))));
+  const auto nginx =
+      static_cast<int>(ReadDecimal(test::S(test::ReadAll(folder_.Join("serve/nginx.pid")))));
   EXPECT_EQ(serve_->Stop(SIGINT), 0) << serve_->output();
   EXPECT_TRUE(nginx > 0 && kill(nginx, 0) != 0) << nginx;
-  const std::string log = test::FileText(folder_.Join("serve/server.log"));
+  const std::string log = test::S(test::ReadAll(folder_.Join("serve/server.log")));
   EXPECT_NE(log.find(" as " + std::string(id) + " (route 710)"), std::string::npos);
   EXPECT_NE(log.find(" 127.0.0.1 \"POST /sw/qlan/hsentry/0/\" 200 "), std::string::npos);
   EXPECT_NE(log.find("qlan-ranking-server stopped\n"), std::string::npos) << log;
@@ -103,7 +105,7 @@ TEST_F(Front, DISABLED_HoldsOffTricklingClientsAndEntryFloods) {
   int refused = 0;
   for (int i = 0; i < 30; ++i) {
     replay[4] = static_cast<char>(i + 1);  // another time: other bytes, still valid
-    const int status = test::StatusOf(Exchange(port_, test::ToolRequest(test::ToolForm(replay))));
+    const int status = test::StatusOf(Exchange(port_, test::ToolRequest(test::ReplayForm(replay))));
     EXPECT_TRUE(status == 200 || status == 429) << i << ": " << status;
     refused += status == 429;
   }

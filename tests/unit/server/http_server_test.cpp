@@ -90,7 +90,7 @@ TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPage) {
                 test::KnownFile("highscore/empty-table.ee"));
   const std::string reply = Exchange(
       server_.port(),
-      test::ToolRequest(test::ToolForm(test::KnownFile("replays/good/r712.replay")), false));
+      test::ToolRequest(test::ReplayForm(test::KnownFile("replays/good/r712.replay")), false));
   ASSERT_EQ(StatusOf(reply), 200) << reply;
   const std::string id = test::EntryIdIn(BodyOf(reply));
   ASSERT_EQ(id.size(), 16u) << reply;
@@ -103,11 +103,11 @@ TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPage) {
 
 TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
   const std::pair<std::string, int> cases[] = {
-      {test::ToolRequest(test::ToolForm(test::KnownFile("replays/bad/bad-checksum-r710.replay"))),
+      {test::ToolRequest(test::ReplayForm(test::KnownFile("replays/bad/bad-checksum-r710.replay"))),
        422},
       {"POST / HTTP/1.1\nContent-Length: " + std::to_string(kMaxEntryBody + 1) + "\n\n", 413},
       // A good form under another path, another method.
-      {test::ToolRequest(test::ToolForm(test::KnownFile("replays/good/r710.replay")))
+      {test::ToolRequest(test::ReplayForm(test::KnownFile("replays/good/r710.replay")))
            .replace(53, 1, "1"),
        404},
       {"GET /sw/qlan/score.dat HTTP/1.1\r\nX-Big: " + std::string(20000, 'a') + "\r\n\r\n", 431},

@@ -16,7 +16,7 @@ namespace {
 constexpr char kToolType[] = "multipart/form-data; boundary=------AaXx00";
 constexpr char kB[] = "multipart/form-data; boundary=b";
 
-std::string FormFor(const char* known) { return test::ToolForm(test::KnownFile(known)); }
+std::string FormFor(const char* known) { return test::ReplayForm(test::KnownFile(known)); }
 
 class RankingServiceTest : public ::testing::Test {
  protected:
@@ -39,7 +39,7 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
   ASSERT_EQ(service_.AddReplay(test::KnownFile("replays/good/r710.replay"), 2, &stored),
             Outcome::kOk);
-  const Reply reply = service_.PostEntry(kToolType, test::ToolForm(replay), 1700000000);
+  const Reply reply = service_.PostEntry(kToolType, test::ReplayForm(replay), 1700000000);
   ASSERT_EQ(reply.outcome, Outcome::kOk) << reply.body;
   const std::string id = test::EntryIdIn(reply.body);
   ASSERT_TRUE(IsEntryIdShape(id) && id != second.id) << reply.body;
@@ -48,7 +48,7 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   ASSERT_EQ(service_.AddReplay(replay, 9, &stored), Outcome::kOk);
   EXPECT_EQ(std::tuple(stored.id, stored.created), std::tuple(id, std::int64_t{1700000000}));
   // A preamble before the first delimiter is passed over.
-  const Reply again = service_.PostEntry(kToolType, "preamble\n" + test::ToolForm(replay), 5);
+  const Reply again = service_.PostEntry(kToolType, "preamble\n" + test::ReplayForm(replay), 5);
   EXPECT_EQ(test::EntryIdIn(again.body), id);
   EXPECT_EQ(test::StoredCount(store_), 3u);
 

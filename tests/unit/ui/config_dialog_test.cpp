@@ -12,10 +12,10 @@
 #include "ui/config_dialog.h"
 #include "ui/resource.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
-using Shown = std::vector<test::ShownMessage>;
+using Shown = std::vector<ShownMessage>;
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -35,8 +35,8 @@ class DialogTest : public ::testing::Test {
     window.messages.clear();
     return RunApplication(window, [&] { return inDialog(), result; });
   }
-  test::UserDataFixture user;
-  test::FakeWindow window;
+  UserDataFixture user;
+  FakeWindow window;
   ConfigDialog dialog{window};
 };
 
@@ -92,10 +92,10 @@ TEST_F(DialogTest, StoredAddressInCodePage932IsShownAndKeptUnlessEdited) {
   Settings file{};
   ResetSettings(file);
   std::memcpy(file.proxyAddress, "\x83\x76\x83\x8D\x83\x4C\x83\x56.lan\0z", 15);  // プロキシ
-  test::MakeFolder(user.VendorPath());
+  MakeFolder(user.VendorPath());
   const std::string ini = user.VendorPath("qlan.ini");
   ASSERT_EQ(SaveSettings(ini.c_str(), file), 0);
-  const auto before = test::ReadAll(ini);
+  const auto before = ReadAll(ini);
   for (const bool edit : {false, true}) {
     EXPECT_EQ(Run(1,
                   [&] {
@@ -105,7 +105,7 @@ TEST_F(DialogTest, StoredAddressInCodePage932IsShownAndKeptUnlessEdited) {
                     if (edit) Type(IDE_PROXY_ADDRESS, "proxy.lan");
                   }),
               0);
-    EXPECT_EQ(test::ReadAll(ini) == before, !edit);
+    EXPECT_EQ(ReadAll(ini) == before, !edit);
   }
   EXPECT_STREQ(g_settings.proxyAddress, "proxy.lan");
 }
@@ -116,21 +116,21 @@ TEST_F(DialogTest, RunSavesOnlyAChangeAfterOkAndShowsEachFileProblem) {
   const auto change = [] { g_settings.flags = 0x33; };
   for (const int result : {0, -1}) EXPECT_EQ(Run(result, change), 0);  // first start: silent
   EXPECT_EQ(Run(1, [] {}), 0);
-  EXPECT_FALSE(test::Exists(ini));
+  EXPECT_FALSE(Exists(ini));
   EXPECT_EQ(Run(1, change), 0);
-  EXPECT_EQ(test::ReadAll(ini)[11], 0x33);
+  EXPECT_EQ(ReadAll(ini)[11], 0x33);
   EXPECT_TRUE(window.messages.empty());
-  test::WriteAll(ini, std::vector<std::uint8_t>(143, 0));
+  WriteAll(ini, Bytes(143, 0));
   EXPECT_EQ(Run(1, [] {}), 0);
   EXPECT_EQ(window.messages, (Shown{{"設定ファイルを読み込めません。\n標準の設定を使用します。",
                                      caption, kMbOk | kMbIconInformation, false}}));
-  test::SetReadOnly(ini, true);
+  SetReadOnly(ini, true);
   EXPECT_EQ(Run(1, change), -1);
   EXPECT_EQ(window.messages.back(),
-            (test::ShownMessage{"設定ファイルの保存に失敗しました。\n設定は元に戻ります。", caption,
-                                kMbOk | kMbIconHand, false}));
-  EXPECT_EQ(test::ReadAll(ini).size(), 143u);  // unchanged
-  test::ScopedEnv env("APPDATA", ini);         // a file where the folder belongs
+            (ShownMessage{"設定ファイルの保存に失敗しました。\n設定は元に戻ります。", caption,
+                          kMbOk | kMbIconHand, false}));
+  EXPECT_EQ(ReadAll(ini).size(), 143u);  // unchanged
+  ScopedEnv env("APPDATA", ini);         // a file where the folder belongs
   EXPECT_EQ(Run(1, change), 0);
   EXPECT_EQ(window.messages,
             (Shown{{"設定ファイルを作成できません。\n設定を変更しても反映はされません。", caption,
@@ -138,4 +138,4 @@ TEST_F(DialogTest, RunSavesOnlyAChangeAfterOkAndShowsEachFileProblem) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

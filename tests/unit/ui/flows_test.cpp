@@ -12,10 +12,9 @@
 #include "ui/resource.h"
 #include "unit/net/net_test_support.h"
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
-using test::LoopbackPeer;
 using Shown = std::vector<std::pair<std::string, unsigned>>;
 
 constexpr unsigned kAsk = kMbOkCancel | kMbIconExclamation | kMbSetForeground;
@@ -30,9 +29,9 @@ const std::string kEntryFailed = "エントリー中にエラーが起きまし�
 const std::string kBrowserHead = "ウェブブラウザを開く際にエラーが起きました。\n・ ";
 
 // The boxes shown, each owned by the dialog under caption, and the cursor back as it was.
-void ExpectShown(const test::FakeWindow& window, const char* caption, const Shown& shown,
-                 int cursors, const std::string& why) {
-  std::vector<test::ShownMessage> expected;
+void ExpectShown(const FakeWindow& window, const char* caption, const Shown& shown, int cursors,
+                 const std::string& why) {
+  std::vector<ShownMessage> expected;
   for (const auto& [text, style] : shown) expected.push_back({text, caption, style, true});
   EXPECT_EQ(window.messages, expected) << why;
   EXPECT_EQ(window.waitCursorCount, cursors) << why;
@@ -48,13 +47,13 @@ int FakeDownload(const char* agent, const char* address, int port, const Timeout
 }
 
 TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
-  test::SettingsGuard settings;
+  SettingsGuard settings;
   const std::string badPort =
       "プロキシのポート指定が不正です。\nポートは1から65535の間で指定してください。";
   const std::pair<std::string, int> proxies[] = {{"", 8080}, {"p", 0}, {"p", 65536}};
   for (const auto& [address, port] : proxies) {
-    test::UseProxy(address, port);
-    test::FakeWindow window;
+    UseProxy(address, port);
+    FakeWindow window;
     EXPECT_EQ(runDownload(window, FakeDownload), -1);
     ExpectShown(window, "ダウンロード", {{address.empty() ? kNoAddress : badPort, kMbIconHand}}, 0,
                 address);
@@ -75,11 +74,11 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
   // clang-format on
   for (const auto& c : cases) {
     for (const bool proxy : {false, true}) {
-      test::UseProxy("proxy.lan", 65535);  // the highest port is one
+      UseProxy("proxy.lan", 65535);  // the highest port is one
       if (!proxy) g_settings.flags &= ~kFlagUseProxy;
       g_fakeResult = c.result;
       g_seen.clear();
-      test::FakeWindow window;
+      FakeWindow window;
       const bool cancel = c.result == 0 && proxy;
       window.answers = {cancel ? kIdCancel : kIdOk};
       EXPECT_EQ(runDownload(window, FakeDownload), c.direct != nullptr ? -1 : 0) << c.result;
@@ -98,8 +97,8 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
 }
 
 TEST(DownloadFlow, StatusLineIsShownAsDataInUtf8OrCodePage932) {
-  test::SettingsGuard settings;
-  test::UserDataFixture user;
+  SettingsGuard settings;
+  UserDataFixture user;
   const std::pair<std::string, std::string> cases[] = {
       {"HTTP/1.1 503 \x83\x54\x81\x5B\x83\x6F\x8D\xAC\x8E\x47\x92\x86\r\n\r\n",
        "HTTP/1.1 503 サーバ混雑中\r\n"},
@@ -107,8 +106,8 @@ TEST(DownloadFlow, StatusLineIsShownAsDataInUtf8OrCodePage932) {
   for (const auto& [response, shown] : cases) {
     LoopbackPeer peer;
     peer.ReadRequest().Send(response).Start();
-    test::UseProxy("127.0.0.1", peer.port());
-    test::FakeWindow window;
+    UseProxy("127.0.0.1", peer.port());
+    FakeWindow window;
     EXPECT_EQ(runDownload(window), -1);
     ExpectShown(window, "ダウンロード",
                 {{kDownloadAsk, kAsk}, {"HTTPエラーです。\n" + shown, kMbIconHand}}, 1, shown);
@@ -116,9 +115,9 @@ TEST(DownloadFlow, StatusLineIsShownAsDataInUtf8OrCodePage932) {
 }
 
 TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
-  test::SettingsGuard settings;
-  test::UserDataFixture user;
-  test::MakeFolder(user.ReplayPath());
+  SettingsGuard settings;
+  UserDataFixture user;
+  MakeFolder(user.ReplayPath());
   // clang-format off
   const std::string done = "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。"
                            "OKボタンを押してから10秒程度お待ちください。";
@@ -138,11 +137,11 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
   for (const auto& c : cases) {
     LoopbackPeer peer;
     peer.ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n**ID:a b\r\n").Start();
-    test::UseProxy(c.address, peer.port());
-    test::WriteAll(user.ReplayPath("r745.replay"), test::Bytes(c.replay, 0x61));
+    UseProxy(c.address, peer.port());
+    WriteAll(user.ReplayPath("r745.replay"), Bytes(c.replay, 0x61));
     g_recordList.count = 1;  // route 745 on the first line, selected
     g_recordList.entries[0] = RecordEntry{35, 300, 400};
-    test::FakeWindow window;
+    FakeWindow window;
     window.SetListSelection(IDC_RECORD_LIST, 0);
     window.answers = {c.answer};
     window.openUrlResult = 2;
@@ -182,7 +181,7 @@ TEST(EntryFlow, EveryBrowserFailureCodeHasItsReasonAndSuccessShowsNothing) {
       {1, "エラー 1"}, {INT_MIN, "エラー -2147483648"}, {33, nullptr}, {INT_MAX, nullptr}};
   // clang-format on
   for (const auto& [code, reason] : cases) {
-    test::FakeWindow window;
+    FakeWindow window;
     showBrowserError(window, code);
     Shown shown;
     if (reason) shown.emplace_back(kBrowserHead + reason, kError);
@@ -191,9 +190,9 @@ TEST(EntryFlow, EveryBrowserFailureCodeHasItsReasonAndSuccessShowsNothing) {
 }
 
 TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
-  test::UserDataFixture user;
-  test::PlaceReplay(user, "replays/good/r710.replay", 710);
-  test::PlaceReplay(user, "replays/good/r745.replay", 745);
+  UserDataFixture user;
+  PlaceReplay(user, "replays/good/r710.replay", 710);
+  PlaceReplay(user, "replays/good/r745.replay", 745);
   // clang-format off
   const std::string first = "この操作を行うとリプレイとハイスコアが全て消去されます。\nよろしいですか？";
   const std::string second = "いちど消去すると元に戻すことはできません。\n本当によろしいですか？";
@@ -208,12 +207,12 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
   // clang-format on
   for (const auto& c : cases) {
     const bool locked = c.list.size() == 1;  // the replay that cannot be deleted stays listed
-    if (locked) test::SetReadOnly(user.ReplayPath("r745.replay"), true);
-    test::FakeWindow window;
+    if (locked) SetReadOnly(user.ReplayPath("r745.replay"), true);
+    FakeWindow window;
     window.lists[IDC_RECORD_LIST] = {"stale"};
     window.answers.assign(c.answers.begin(), c.answers.end());
     RunEraseSequence(window);
-    if (locked) test::SetReadOnly(user.ReplayPath("r745.replay"), false);
+    if (locked) SetReadOnly(user.ReplayPath("r745.replay"), false);
     Shown shown = {{first, kAsk}};
     if (c.closing) shown.insert(shown.end(), {{second, kAsk}, {c.closing, kMbIconInformation}});
     ExpectShown(window, "記録の消去", shown, 0, std::to_string(c.list.size()));
@@ -223,4 +222,4 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

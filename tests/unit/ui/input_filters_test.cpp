@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace qlan {
+namespace qlan::test {
 namespace {
 
 std::u16string Repeat(char16_t unit, std::size_t n) { return std::u16string(n, unit); }
@@ -172,4 +172,4 @@ TEST(PortField, ConvertedTextKeepsOnlyFiveAsciiDigitsWithinTheLimit) {
 }
 
 }  // namespace
-}  // namespace qlan
+}  // namespace qlan::test

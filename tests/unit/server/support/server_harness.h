@@ -18,15 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/byte_source.h"
 #include "app/text.h"
-#include "net/base64.h"
 #include "server/http_server.h"
-#include "support/temp_env.h"
+#include "unit/net/net_test_support.h"
 
 namespace qlan::test {
-
-using Clock = std::chrono::steady_clock;
 
 // Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
@@ -157,36 +153,10 @@ inline std::string BodyOf(const std::string& reply) {
   return end == std::string::npos ? std::string() : reply.substr(end + 4);
 }
 
-// The tool's Base64 text (64-character lines joined by LF) and its form around it.
-inline std::string Base64Lines(std::string_view bytes) {
-  MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-  const auto size = static_cast<std::int64_t>(bytes.size());
-  std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
-  return encodeBase64Into(source, size, text.data()) ? text : "";
-}
-inline std::string ToolForm(std::string_view replay) {
-  return "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"
-         "--------AaXx00\nContent-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
-         "Content-Type: application/octet-stream; Encoding: base64\n\n" +
-         Base64Lines(replay) + "\n--------AaXx00--";
-}
-
-// The whole LF-only request the tool sends around a form body, two extra LFs included.
-inline std::string ToolRequest(std::string_view body, bool absolute = true) {
-  return std::string(absolute ? "POST http://ranking.quillane.example" : "POST ") +
-         "/sw/qlan/hsentry/0/ HTTP/1.1\nHost: ranking.quillane.example\n"
-         "User-Agent: QuillaneTool/050702\nConnection: close\n"
-         "Content-Type: multipart/form-data; boundary=------AaXx00\nContent-Length: " +
-         std::to_string(body.size()) + "\n\n" + std::string(body) + "\n\n";
-}
-
-inline std::string FileText(const std::string& path) {
-  const std::vector<std::uint8_t> bytes = ReadAll(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 inline std::string KnownFile(const std::string& relative) {
-  return FileText(TestDataPath(relative));
+  return S(ReadAll(TestDataPath(relative)));
 }
+inline std::string ReplayForm(std::string_view replay) { return ToolForm(Base64Lines(replay)); }
 
 // The identifier on the "**ID:" line of a reply or page; "" when there is none.
 inline std::string EntryIdIn(const std::string& text) {
