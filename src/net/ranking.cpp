@@ -8,8 +8,6 @@ const char* const UserAgent = "QuillaneTool/050702";
 
 namespace {
 
-constexpr char kUniqueIdQuery[] = "?UNIQUE_ID=";
-
 bool IsUnreserved(unsigned char c) noexcept {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_' || c == '~';
@@ -22,7 +20,9 @@ std::string EntryPageUrl(std::string_view identifier) {
   std::string url = "http://";
   url += RankingHost;
   url += kEntryPagePath;
-  url += kUniqueIdQuery;
+  url += '?';
+  url += kEntryIdField;
+  url += '=';
   for (const char ch : identifier) {
     const auto c = static_cast<unsigned char>(ch);
     if (IsUnreserved(c)) {

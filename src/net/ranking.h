@@ -13,9 +13,14 @@ inline constexpr int kRankingPort = 80;
 inline constexpr char kScorePath[] = "/sw/qlan/score.dat";
 inline constexpr char kEntryPostPath[] = "/sw/qlan/hsentry/0/";
 inline constexpr char kEntryPagePath[] = "/sw/qlan/hsentry/1/";
+// The names both sides use: the entry page's query field, the form field that carries the
+// replay, and the start of the reply line that names the new entry.
+inline constexpr char kEntryIdField[] = "UNIQUE_ID";
+inline constexpr char kReplayField[] = "frep";
+inline constexpr char kEntryIdMarker[] = "**ID:";
 
-// The entry page of an identifier: "http://" + RankingHost + kEntryPagePath +
-// "?UNIQUE_ID=" + the identifier, each byte outside A-Z a-z 0-9 - . _ ~ written as %XX.
+// The entry page of an identifier: "http://" + RankingHost + kEntryPagePath + "?" +
+// kEntryIdField + "=" + the identifier, each byte outside A-Z a-z 0-9 - . _ ~ written as %XX.
 std::string EntryPageUrl(std::string_view identifier);
 
 }  // namespace qlan

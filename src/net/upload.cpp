@@ -41,8 +41,16 @@ constexpr bool FormStatesLimit() noexcept {
 }
 static_assert(FormStatesLimit());
 
-constexpr char kMarker[] = "**ID:";
-constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
+// The form names the replay's field as the server looks it up.
+constexpr bool FormNamesReplayField() noexcept {
+  const std::string_view head(kFormHead), field(kReplayField);
+  const std::size_t end = head.find("\"; filename=");
+  return head.substr(end - field.size(), field.size()) == field &&
+         head.substr(end - field.size() - 6, 6) == "name=\"";
+}
+static_assert(FormNamesReplayField());
+
+constexpr std::size_t kMarkerLength = sizeof kEntryIdMarker - 1;
 
 }  // namespace
 
@@ -82,7 +90,7 @@ bool sendEntryRequest(TcpConnection& connection, const QString& body, const char
 }
 
 bool TakeEntryIdLine(char* line, bool atLineStart) noexcept {
-  if (!atLineStart || std::strncmp(line, kMarker, kMarkerLength) != 0) return false;
+  if (!atLineStart || std::strncmp(line, kEntryIdMarker, kMarkerLength) != 0) return false;
   std::size_t end = BoundedLength(line, kLineBufferSize);
   // Control bytes only: bytes from 0x80 up belong to the identifier.
   while (end > kMarkerLength && static_cast<unsigned char>(line[end - 1]) < 0x20) --end;

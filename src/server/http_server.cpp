@@ -11,6 +11,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "net/ranking.h"
 #include "server/pages.h"
 #include "server/request_head.h"
 
@@ -162,12 +163,11 @@ Reply Dispatch(RankingService& service, const NormalizedHead& head, std::string_
   const std::string_view query =
       question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
   const bool get = head.method == "GET" || head.method == "HEAD";
-  if (get && path == "/sw/qlan/score.dat") return service.ScoreTable();
-  if (head.method == "POST" && path == "/sw/qlan/hsentry/0/") {
+  if (get && path == kScorePath) return service.ScoreTable();
+  if (head.method == "POST" && path == kEntryPostPath) {
     return service.PostEntry(head.contentType, body, NowSeconds());
   }
-  if (get && path == "/sw/qlan/hsentry/1/")
-    return service.EntryPage(QueryValue(query, "UNIQUE_ID"));
+  if (get && path == kEntryPagePath) return service.EntryPage(QueryValue(query, kEntryIdField));
   return Refusal(Outcome::kNotFound);
 }
 

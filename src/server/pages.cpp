@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/text.h"
+#include "net/ranking.h"
 #include "records/record_list.h"
 
 namespace qlan::server {
@@ -80,7 +81,8 @@ std::string RenderEntryAccepted(const StoredEntry& entry) {
   page += EscapeHtml(DistanceLabel(entry.distance));
   page += " / ";
   page += EscapeHtml(TimeLabel(entry.timeTicks));
-  page += "</p>\n<pre>\n**ID:";
+  page += "</p>\n<pre>\n";
+  page += kEntryIdMarker;
   page += entry.id;  // URL-safe characters only
   page += "\n</pre>\n";
   page += kPageEnd;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "net/ranking.h"
 #include "records/replay.h"
 #include "server/base64_decode.h"
 #include "server/entry_id.h"
@@ -75,10 +76,10 @@ Reply RankingService::PostEntry(std::string_view contentType, std::string_view b
   if (body.size() > kMaxEntryBody) return Error(Outcome::kBodyTooLarge);
   MultipartForm form;
   if (!ParseMultipartForm(contentType, body, &form)) return Error(Outcome::kBadForm);
-  const FormPart* frep = form.Find("frep");
+  const FormPart* frep = form.Find(kReplayField);
   if (frep == nullptr) return Error(Outcome::kNoReplay);
   for (std::size_t i = 0; i < form.count; ++i) {
-    if (&form.parts[i] != frep && form.parts[i].name == "frep") {
+    if (&form.parts[i] != frep && form.parts[i].name == kReplayField) {
       return Error(Outcome::kRepeatedReplay);
     }
   }
