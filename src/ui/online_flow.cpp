@@ -1,7 +1,6 @@
 // The download and entry flows.
 #include "ui/online_flow.h"
 
-#include "app/settings.h"
 #include "app/text.h"
 #include "net/download.h"
 #include "net/ranking.h"
@@ -60,7 +59,6 @@ std::string DownloadErrorMessage(int result, bool throughProxy, const char* stat
 }
 
 int runDownload(WindowSystem& window, DownloadFunction download) {
-  const bool throughProxy = (g_settings.flags & kFlagUseProxy) != 0;
   ProxyChoice choice;
   if (!CheckProxySettings(window, text::kDownloadCaption, &choice)) return -1;
   if (window.ShowMessage(text::kDownloadQuestion, text::kDownloadCaption,
@@ -72,7 +70,8 @@ int runDownload(WindowSystem& window, DownloadFunction download) {
     WaitCursor wait(window);
     result = download(UserAgent, choice.proxyAddress, choice.proxyPort, Timeouts{});
   }
-  const std::string error = DownloadErrorMessage(result, throughProxy, downloadStatusLine());
+  const std::string error =
+      DownloadErrorMessage(result, choice.proxyAddress != nullptr, downloadStatusLine());
   if (!error.empty()) {
     window.ShowMessage(error, text::kDownloadCaption, kMbIconHand);
     return -1;
