@@ -147,6 +147,7 @@ TEST(PortField, PastedValuesAreClampedAsTheDialogReadsThem) {
   const Edit edits[] = {
       {u"", kEnd, kEnd, u"-12", u"0", 1, 1},
       {u"", kEnd, kEnd, u"+70000", u"65535", 5, 1},
+      {u"", kEnd, kEnd, u"65535", u"65535", 5, 0},
       {u"", kEnd, kEnd, u"65536", u"65535", 5, 1},
       {u"", kEnd, kEnd, u"80ab", u"80ab", 4, 0},
       {u"", kEnd, kEnd, u"-0", u"-0", 2, 0},
