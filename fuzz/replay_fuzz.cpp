@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QLAN_FUZZ_CHECK(code == ExpectedCode(data, size));
   if (code == 0) {
     QLAN_FUZZ_CHECK(summary.time == WordAt(data, 4) && summary.distance == WordAt(data, 8) &&
-                    summary.route == WordAt(data, 12) && summary.flags == WordAt(data, 52));
+                    summary.route == WordAt(data, 12) && summary.flags == WordAt(data, 52) &&
+                    summary.size == qlan::kReplayHeaderSize + WordAt(data, 60));
   }
   return 0;
 }

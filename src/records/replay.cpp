@@ -159,7 +159,8 @@ int ValidateReplayBytes(const unsigned char* data, std::size_t size, ReplaySumma
     result = kReplayUnusable;
   }
   if (out != nullptr)
-    *out = ReplaySummary{header.route, header.time, header.distance, header.flags};
+    *out = ReplaySummary{header.route, header.time, header.distance, header.flags,
+                         kReplayHeaderSize + payload.size()};
   return result;
 }
 

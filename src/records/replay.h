@@ -68,6 +68,7 @@ struct ReplaySummary {
   std::uint32_t time;
   std::uint32_t distance;
   std::uint32_t flags;
+  std::size_t size;  // header and declared payload: the bytes the checks covered
 };
 
 // Validates replay bytes held in memory by the same rules as the file reader: 0, -2, -4,
