@@ -3,13 +3,13 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
+#include <set>
 
 namespace qlan::server {
 namespace {
 
 // Ranking order on a route: shorter time first, then longer distance, then the earlier
-// entry (rowid grows with every insert).
+// entry (rowid grows with every insert). The digest is added to older databases by Upgrade.
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS entries ("
     " id TEXT NOT NULL UNIQUE,"
@@ -17,13 +17,18 @@ constexpr char kSchema[] =
     " time_ticks INTEGER NOT NULL,"
     " distance INTEGER NOT NULL,"
     " created INTEGER NOT NULL,"
-    " replay BLOB NOT NULL);"
+    " replay BLOB NOT NULL,"
+    " digest BLOB);"
     "CREATE INDEX IF NOT EXISTS entries_by_rank ON entries (route, time_ticks, distance DESC);";
+constexpr char kDigestIndex[] =
+    "CREATE UNIQUE INDEX IF NOT EXISTS entries_by_digest ON entries (digest);";
+constexpr int kWriteBusyMs = 5000;  // then the entry is refused with 503
+constexpr int kReadBusyMs = 1000;   // WAL readers wait only in rare cases (recovery)
 
 // Resets a statement when it goes out of scope, so that no read transaction stays open.
 class StatementUse {
  public:
-  explicit StatementUse(sqlite3_stmt* s) noexcept : s_(s) {}
+  explicit StatementUse(const SqliteStatement& s) noexcept : s_(s.get()) {}
   ~StatementUse() {
     sqlite3_reset(s_);
     sqlite3_clear_bindings(s_);
@@ -35,208 +40,294 @@ class StatementUse {
   sqlite3_stmt* s_;
 };
 
-bool BindText(sqlite3_stmt* s, int index, std::string_view text) {
-  return sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()),
+bool BindText(const SqliteStatement& s, int index, std::string_view text) {
+  return sqlite3_bind_text(s.get(), index, text.data(), static_cast<int>(text.size()),
                            SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
-std::uint32_t ColumnU32(sqlite3_stmt* s, int column) {
-  const sqlite3_int64 v = sqlite3_column_int64(s, column);
+bool BindBlob(const SqliteStatement& s, int index, const void* data, std::size_t size) {
+  return sqlite3_bind_blob64(s.get(), index, data, size, SQLITE_STATIC) == SQLITE_OK;
+}
+
+std::uint32_t ColumnU32(const SqliteStatement& s, int column) {
+  const sqlite3_int64 v = sqlite3_column_int64(s.get(), column);
   return v < 0 ? 0u : (v > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v));
 }
 
-void ReadEntry(sqlite3_stmt* s, StoredEntry* e) {
-  const unsigned char* id = sqlite3_column_text(s, 0);
+// Columns id, route, time_ticks, distance, created.
+void ReadEntry(const SqliteStatement& s, StoredEntry* e) {
+  const unsigned char* id = sqlite3_column_text(s.get(), 0);
   e->id.assign(id ? reinterpret_cast<const char*>(id) : "",
-               static_cast<std::size_t>(sqlite3_column_bytes(s, 0)));
+               static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 0)));
   e->route = ColumnU32(s, 1);
   e->timeTicks = ColumnU32(s, 2);
   e->distance = ColumnU32(s, 3);
-  e->created = sqlite3_column_int64(s, 4);
+  e->created = sqlite3_column_int64(s.get(), 4);
+}
+
+SqliteStatement Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+  return SqliteStatement(s);
+}
+
+bool Exec(sqlite3* db, const char* sql, std::string* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  *error = message ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
+SqliteDatabase OpenConnection(const std::string& path, int busyMs, std::string* error) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  SqliteDatabase owned(db);
+  if (rc != SQLITE_OK) {
+    *error = db ? sqlite3_errmsg(db) : "cannot open the database";
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, busyMs);
+  return owned;
+}
+
+// The bytes of a stored replay that make the run: the validated ones, or all of a replay
+// that no longer validates.
+std::string_view RunBytes(const void* blob, int size) {
+  const std::string_view bytes(static_cast<const char*>(blob), static_cast<std::size_t>(size));
+  ReplaySummary summary{};
+  const bool valid = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                         bytes.size(), &summary) == 0;
+  return valid ? bytes.substr(0, summary.size) : bytes;
+}
+
+// Gives a database written without digests its column, within the open transaction: the
+// first copy of each run gets the digest, later copies of it keep theirs empty (they stay
+// entries, with their identifiers and pages, and new posts of the run find the first).
+bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
+  bool hasDigest = false;
+  {
+    const SqliteStatement columns = Prepare(db, "PRAGMA table_info(entries);");
+    while (columns && sqlite3_step(columns.get()) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(columns.get(), 1);
+      hasDigest |=
+          name != nullptr && std::string_view(reinterpret_cast<const char*>(name)) == "digest";
+    }
+  }
+  if (hasDigest) return true;
+  if (!Exec(db, "ALTER TABLE entries ADD COLUMN digest BLOB;", error)) return false;
+  const SqliteStatement rows = Prepare(db, "SELECT rowid, replay FROM entries ORDER BY rowid;");
+  const SqliteStatement set = Prepare(db, "UPDATE entries SET digest = ?1 WHERE rowid = ?2;");
+  if (!rows || !set) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  std::set<Sha256Digest> seen;
+  std::size_t copies = 0;
+  int rc;
+  while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+    Sha256Digest digest{};
+    if (!Sha256(RunBytes(sqlite3_column_blob(rows.get(), 1), sqlite3_column_bytes(rows.get(), 1)),
+                &digest)) {
+      *error = "cannot compute a digest";
+      return false;
+    }
+    if (!seen.insert(digest).second) {
+      ++copies;
+      continue;
+    }
+    const StatementUse use(set);
+    if (!BindBlob(set, 1, digest.data(), digest.size()) ||
+        sqlite3_bind_int64(set.get(), 2, sqlite3_column_int64(rows.get(), 0)) != SQLITE_OK ||
+        sqlite3_step(set.get()) != SQLITE_DONE) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+  }
+  if (rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  *note = "gave " + std::to_string(seen.size()) + " entries their digest; " +
+          std::to_string(copies) + " repeated copies of a run kept without one";
+  return true;
 }
 
 }  // namespace
 
-EntryStore::~EntryStore() { Close(); }
-
-void EntryStore::FinalizeAll() noexcept {
-  for (sqlite3_stmt** s : {&insert_, &find_, &rank_, &count_, &best_, &counts_, &same_}) {
-    sqlite3_finalize(*s);
-    *s = nullptr;
-  }
+void SqliteCloser::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+void SqliteCloser::operator()(sqlite3_stmt* statement) const noexcept {
+  sqlite3_finalize(statement);
 }
 
 void EntryStore::Close() noexcept {
-  std::lock_guard<std::mutex> lock(mutex_);
-  FinalizeAll();
-  if (db_ != nullptr) {
-    sqlite3_close(db_);
-    db_ = nullptr;
+  {
+    const std::lock_guard<std::mutex> lock(writeMutex_);
+    insert_.reset();
+    byDigest_.reset();
+    writer_.reset();
   }
-}
-
-sqlite3_stmt* EntryStore::Prepare(const char* sql) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(s);
-    return nullptr;
-  }
-  return s;
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  for (SqliteStatement* s : {&find_, &rank_, &count_, &best_, &counts_, &version_}) s->reset();
+  reader_.reset();
 }
 
 bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error) {
   Close();
-  std::lock_guard<std::mutex> lock(mutex_);
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    *error = db_ ? sqlite3_errmsg(db_) : "cannot open the database";
-    sqlite3_close(db_);
-    db_ = nullptr;
-    return false;
-  }
-  sqlite3_busy_timeout(db_, 5000);
+  const std::lock_guard<std::mutex> writeLock(writeMutex_);
+  const std::lock_guard<std::mutex> readLock(readMutex_);
+  upgradeNote_.clear();
+  SqliteDatabase writer = OpenConnection(path, kWriteBusyMs, error);
+  if (!writer) return false;
   const std::string pragmas = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
                               (fullSync ? "FULL" : "NORMAL") + ";";
-  char* message = nullptr;
-  if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, &message) != SQLITE_OK ||
-      sqlite3_exec(db_, kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
-    *error = message ? message : sqlite3_errmsg(db_);
-    sqlite3_free(message);
-    sqlite3_close(db_);
-    db_ = nullptr;
+  if (!Exec(writer.get(), pragmas.c_str(), error) ||
+      !Exec(writer.get(), "BEGIN IMMEDIATE;", error)) {
     return false;
   }
-  // WAL must really be in force (it is not on some file systems).
+  if (!Exec(writer.get(), kSchema, error) || !Upgrade(writer.get(), &upgradeNote_, error) ||
+      !Exec(writer.get(), kDigestIndex, error) || !Exec(writer.get(), "COMMIT;", error)) {
+    sqlite3_exec(writer.get(), "ROLLBACK;", nullptr, nullptr, nullptr);
+    return false;
+  }
+  // WAL must really be in force (it is not on some file systems), or readers would wait.
   {
-    sqlite3_stmt* s = Prepare("PRAGMA journal_mode;");
-    bool wal = false;
-    if (s != nullptr && sqlite3_step(s) == SQLITE_ROW) {
-      const unsigned char* mode = sqlite3_column_text(s, 0);
-      wal = mode != nullptr && std::string_view(reinterpret_cast<const char*>(mode)) == "wal";
-    }
-    sqlite3_finalize(s);
-    if (!wal) {
+    const SqliteStatement mode = Prepare(writer.get(), "PRAGMA journal_mode;");
+    const unsigned char* text = mode && sqlite3_step(mode.get()) == SQLITE_ROW
+                                    ? sqlite3_column_text(mode.get(), 0)
+                                    : nullptr;
+    if (text == nullptr || std::string_view(reinterpret_cast<const char*>(text)) != "wal") {
       *error = "the database cannot be put into WAL mode";
-      sqlite3_close(db_);
-      db_ = nullptr;
       return false;
     }
   }
-  insert_ = Prepare(
-      "INSERT INTO entries (id, route, time_ticks, distance, created, replay)"
-      " VALUES (?1, ?2, ?3, ?4, ?5, ?6);");
-  find_ =
-      Prepare("SELECT id, route, time_ticks, distance, created, rowid FROM entries WHERE id = ?1;");
-  rank_ = Prepare(
-      "SELECT COUNT(*) FROM entries WHERE route = ?1 AND (time_ticks < ?2 OR (time_ticks = ?2 AND"
-      " (distance > ?3 OR (distance = ?3 AND rowid < ?4))));");
-  count_ = Prepare("SELECT COUNT(*) FROM entries WHERE route = ?1;");
-  best_ = Prepare(
-      "SELECT id, route, time_ticks, distance, created FROM entries WHERE route = ?1"
-      " ORDER BY time_ticks, distance DESC, rowid LIMIT ?2;");
-  counts_ = Prepare("SELECT route, COUNT(*) FROM entries GROUP BY route;");
-  // Identical bytes have identical header values, so the rank index finds the candidates.
-  same_ = Prepare(
-      "SELECT id, route, time_ticks, distance, created, replay FROM entries"
-      " WHERE route = ?1 AND time_ticks = ?2 AND distance = ?3;");
-  if (!insert_ || !find_ || !rank_ || !count_ || !best_ || !counts_ || !same_) {
-    *error = sqlite3_errmsg(db_);
-    FinalizeAll();
-    sqlite3_close(db_);
-    db_ = nullptr;
+  SqliteDatabase reader = OpenConnection(path, kReadBusyMs, error);
+  if (!reader || !Exec(reader.get(), "PRAGMA query_only=1;", error)) return false;
+
+  insert_ = Prepare(writer.get(),
+                    "INSERT INTO entries (id, route, time_ticks, distance, created, replay, digest)"
+                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7);");
+  byDigest_ = Prepare(writer.get(),
+                      "SELECT id, route, time_ticks, distance, created FROM entries"
+                      " WHERE digest = ?1;");
+  find_ = Prepare(reader.get(),
+                  "SELECT id, route, time_ticks, distance, created, rowid FROM entries"
+                  " WHERE id = ?1;");
+  rank_ = Prepare(reader.get(),
+                  "SELECT COUNT(*) FROM entries WHERE route = ?1 AND (time_ticks < ?2 OR"
+                  " (time_ticks = ?2 AND (distance > ?3 OR (distance = ?3 AND rowid < ?4))));");
+  count_ = Prepare(reader.get(), "SELECT COUNT(*) FROM entries WHERE route = ?1;");
+  best_ = Prepare(reader.get(),
+                  "SELECT id, route, time_ticks, distance, created FROM entries WHERE route = ?1"
+                  " ORDER BY time_ticks, distance DESC, rowid LIMIT ?2;");
+  counts_ = Prepare(reader.get(), "SELECT route, COUNT(*) FROM entries GROUP BY route;");
+  version_ = Prepare(reader.get(), "PRAGMA data_version;");
+  if (!insert_ || !byDigest_ || !find_ || !rank_ || !count_ || !best_ || !counts_ || !version_) {
+    *error = sqlite3_errmsg(insert_ && byDigest_ ? reader.get() : writer.get());
     return false;
   }
+  writer_ = std::move(writer);
+  reader_ = std::move(reader);
   return true;
 }
 
-std::uint64_t EntryStore::generation() const noexcept {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return generation_;
+std::uint64_t EntryStore::Version() {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return 0;
+  const StatementUse use(version_);
+  return sqlite3_step(version_.get()) == SQLITE_ROW
+             ? static_cast<std::uint64_t>(sqlite3_column_int64(version_.get(), 0))
+             : 0;
 }
 
-StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (db_ == nullptr) return StoreResult::kFailed;
+StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
+                            const Sha256Digest& digest) {
+  const std::lock_guard<std::mutex> lock(writeMutex_);
+  if (!writer_) return StoreResult::kFailed;
+  int rc;
   {
-    StatementUse use(same_);
-    sqlite3_bind_int64(same_, 1, entry->route);
-    sqlite3_bind_int64(same_, 2, entry->timeTicks);
-    sqlite3_bind_int64(same_, 3, entry->distance);
-    int rc;
-    while ((rc = sqlite3_step(same_)) == SQLITE_ROW) {
-      const void* blob = sqlite3_column_blob(same_, 5);
-      const auto size = static_cast<std::size_t>(sqlite3_column_bytes(same_, 5));
-      if (size == replay.size() && (size == 0 || std::memcmp(blob, replay.data(), size) == 0)) {
-        ReadEntry(same_, entry);
-        return StoreResult::kExisting;
-      }
+    const StatementUse use(insert_);
+    if (!BindText(insert_, 1, entry->id) ||
+        sqlite3_bind_int64(insert_.get(), 2, entry->route) != SQLITE_OK ||
+        sqlite3_bind_int64(insert_.get(), 3, entry->timeTicks) != SQLITE_OK ||
+        sqlite3_bind_int64(insert_.get(), 4, entry->distance) != SQLITE_OK ||
+        sqlite3_bind_int64(insert_.get(), 5, entry->created) != SQLITE_OK ||
+        !BindBlob(insert_, 6, replay.data(), replay.size()) ||
+        !BindBlob(insert_, 7, digest.data(), digest.size())) {
+      return StoreResult::kFailed;
     }
-    if (rc != SQLITE_DONE) return StoreResult::kFailed;
+    rc = sqlite3_step(insert_.get());
   }
-  StatementUse use(insert_);
-  if (!BindText(insert_, 1, entry->id) ||
-      sqlite3_bind_int64(insert_, 2, entry->route) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 3, entry->timeTicks) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 4, entry->distance) != SQLITE_OK ||
-      sqlite3_bind_int64(insert_, 5, entry->created) != SQLITE_OK ||
-      sqlite3_bind_blob64(insert_, 6, replay.data(), replay.size(), SQLITE_STATIC) != SQLITE_OK) {
+  if (rc == SQLITE_DONE) return StoreResult::kOk;
+  if (sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
     return StoreResult::kFailed;
   }
-  const int rc = sqlite3_step(insert_);
-  if (rc == SQLITE_DONE) {
-    ++generation_;
-    return StoreResult::kOk;
-  }
-  if (sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE) return StoreResult::kDuplicate;
-  return StoreResult::kFailed;
+  // Either the run is stored already or the identifier is taken.
+  const StatementUse use(byDigest_);
+  if (!BindBlob(byDigest_, 1, digest.data(), digest.size())) return StoreResult::kFailed;
+  rc = sqlite3_step(byDigest_.get());
+  if (rc == SQLITE_DONE) return StoreResult::kDuplicate;
+  if (rc != SQLITE_ROW) return StoreResult::kFailed;
+  ReadEntry(byDigest_, entry);
+  return StoreResult::kExisting;
 }
 
 StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
                              std::uint32_t* routeCount) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (db_ == nullptr) return StoreResult::kFailed;
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  // One read transaction, so that the entry, its rank and the count agree.
+  if (sqlite3_exec(reader_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return StoreResult::kFailed;
+  }
+  StoreResult result = StoreResult::kFailed;
   sqlite3_int64 rowid = 0;
   {
-    StatementUse use(find_);
-    if (!BindText(find_, 1, id)) return StoreResult::kFailed;
-    const int rc = sqlite3_step(find_);
-    if (rc == SQLITE_DONE) return StoreResult::kNotFound;
-    if (rc != SQLITE_ROW) return StoreResult::kFailed;
-    ReadEntry(find_, entry);
-    rowid = sqlite3_column_int64(find_, 5);
+    const StatementUse use(find_);
+    const int rc = BindText(find_, 1, id) ? sqlite3_step(find_.get()) : SQLITE_ERROR;
+    if (rc == SQLITE_ROW) {
+      ReadEntry(find_, entry);
+      rowid = sqlite3_column_int64(find_.get(), 5);
+      result = StoreResult::kOk;
+    } else if (rc == SQLITE_DONE) {
+      result = StoreResult::kNotFound;
+    }
   }
-  {
-    StatementUse use(rank_);
-    sqlite3_bind_int64(rank_, 1, entry->route);
-    sqlite3_bind_int64(rank_, 2, entry->timeTicks);
-    sqlite3_bind_int64(rank_, 3, entry->distance);
-    sqlite3_bind_int64(rank_, 4, rowid);
-    if (sqlite3_step(rank_) != SQLITE_ROW) return StoreResult::kFailed;
-    *rank = ColumnU32(rank_, 0) + 1;
+  if (result == StoreResult::kOk) {
+    const StatementUse useRank(rank_);
+    const StatementUse useCount(count_);
+    sqlite3_bind_int64(rank_.get(), 1, entry->route);
+    sqlite3_bind_int64(rank_.get(), 2, entry->timeTicks);
+    sqlite3_bind_int64(rank_.get(), 3, entry->distance);
+    sqlite3_bind_int64(rank_.get(), 4, rowid);
+    sqlite3_bind_int64(count_.get(), 1, entry->route);
+    if (sqlite3_step(rank_.get()) == SQLITE_ROW && sqlite3_step(count_.get()) == SQLITE_ROW) {
+      *rank = ColumnU32(rank_, 0) + 1;
+      *routeCount = ColumnU32(count_, 0);
+    } else {
+      result = StoreResult::kFailed;
+    }
   }
-  {
-    StatementUse use(count_);
-    sqlite3_bind_int64(count_, 1, entry->route);
-    if (sqlite3_step(count_) != SQLITE_ROW) return StoreResult::kFailed;
-    *routeCount = ColumnU32(count_, 0);
-  }
-  return StoreResult::kOk;
+  sqlite3_exec(reader_.get(), "COMMIT", nullptr, nullptr, nullptr);
+  return result;
 }
 
 StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (db_ == nullptr) return StoreResult::kFailed;
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
   routes->assign(static_cast<std::size_t>(kRouteCount), RouteStanding());
   // One read transaction, so that counts and best lists agree.
-  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+  if (sqlite3_exec(reader_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return StoreResult::kFailed;
+  }
   StoreResult result = StoreResult::kOk;
   {
-    StatementUse use(counts_);
+    const StatementUse use(counts_);
     int rc;
-    while ((rc = sqlite3_step(counts_)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(counts_.get())) == SQLITE_ROW) {
       const std::uint32_t route = ColumnU32(counts_, 0);
-      const std::uint32_t first = static_cast<std::uint32_t>(kFirstRoute);
+      const auto first = static_cast<std::uint32_t>(kFirstRoute);
       if (route >= first && route - first < static_cast<std::uint32_t>(kRouteCount)) {
         (*routes)[route - first].count = ColumnU32(counts_, 1);
       }
@@ -246,18 +337,18 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   for (int i = 0; i < kRouteCount && result == StoreResult::kOk; ++i) {
     RouteStanding& standing = (*routes)[static_cast<std::size_t>(i)];
     if (standing.count == 0) continue;
-    StatementUse use(best_);
-    sqlite3_bind_int64(best_, 1, kFirstRoute + i);
-    sqlite3_bind_int64(best_, 2, static_cast<sqlite3_int64>(kBestPerRoute));
+    const StatementUse use(best_);
+    sqlite3_bind_int64(best_.get(), 1, kFirstRoute + i);
+    sqlite3_bind_int64(best_.get(), 2, static_cast<sqlite3_int64>(kBestPerRoute));
     int rc;
-    while ((rc = sqlite3_step(best_)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(best_.get())) == SQLITE_ROW) {
       StoredEntry e;
       ReadEntry(best_, &e);
       standing.best.push_back(std::move(e));
     }
     if (rc != SQLITE_DONE) result = StoreResult::kFailed;
   }
-  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_exec(reader_.get(), "COMMIT", nullptr, nullptr, nullptr);
   return result;
 }
 

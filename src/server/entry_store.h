@@ -1,8 +1,11 @@
 // The ranking's entries in an SQLite database (WAL mode). Each entry is stored by one
 // statement in its own transaction, and acknowledged only after it has been committed.
+// Entries are written through one connection and read through another, so that pages and
+// the table never wait for a writer, ours or another process's.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -10,6 +13,7 @@
 
 #include "records/highscore.h"
 #include "records/replay.h"
+#include "server/digest.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -33,26 +37,30 @@ struct RouteStanding {
   std::vector<StoredEntry> best;  // at most kBestPerRoute
 };
 
-// kExisting: the same replay bytes are stored already.
+// kExisting: the same run is stored already.
 enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed };
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const noexcept;
+  void operator()(sqlite3_stmt* statement) const noexcept;
+};
+using SqliteDatabase = std::unique_ptr<sqlite3, SqliteCloser>;
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteCloser>;
 
 class EntryStore {
  public:
-  EntryStore() = default;
-  ~EntryStore();
-  EntryStore(const EntryStore&) = delete;
-  EntryStore& operator=(const EntryStore&) = delete;
-
-  // Opens (creating when missing) the database and its schema. fullSync makes every
-  // commit reach the disk before it is acknowledged (synchronous=FULL), so that even a
-  // power cut keeps acknowledged entries; otherwise only a killed process is survived.
+  // Opens (creating when missing) the database and its schema; a database of the version
+  // without digests gains them (see upgradeNote). fullSync makes every commit reach the
+  // disk before it is acknowledged (synchronous=FULL), so that even a power cut keeps
+  // acknowledged entries; otherwise only a killed process is survived.
   bool Open(const std::string& path, bool fullSync, std::string* error);
   void Close() noexcept;
+  // What opening changed in an older database, for the operator; empty when nothing.
+  const std::string& upgradeNote() const noexcept { return upgradeNote_; }
 
-  // kOk; kExisting with *entry replaced by the stored entry of the same replay bytes, so
-  // that a replay posted again is the same entry; kDuplicate (the identifier is taken) or
-  // kFailed.
-  StoreResult Add(StoredEntry* entry, std::string_view replay);
+  // kOk; kExisting with *entry replaced by the stored entry of the same run (same digest
+  // of its validated bytes); kDuplicate (the identifier is taken) or kFailed.
+  StoreResult Add(StoredEntry* entry, std::string_view replay, const Sha256Digest& digest);
   // kOk with the entry, its rank on its route (1 = best) and the route's entry count;
   // kNotFound or kFailed.
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
@@ -60,23 +68,26 @@ class EntryStore {
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
 
-  // Changes with every stored entry (for caches built from the standings).
-  std::uint64_t generation() const noexcept;
+  // Changes whenever any connection, of this process or another, has committed (for
+  // caches built from the standings); 0 when it cannot be read.
+  std::uint64_t Version();
 
  private:
-  sqlite3_stmt* Prepare(const char* sql);
-  void FinalizeAll() noexcept;
+  std::mutex writeMutex_;
+  SqliteDatabase writer_;
+  SqliteStatement insert_;
+  SqliteStatement byDigest_;
 
-  mutable std::mutex mutex_;
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
-  sqlite3_stmt* find_ = nullptr;
-  sqlite3_stmt* rank_ = nullptr;
-  sqlite3_stmt* count_ = nullptr;
-  sqlite3_stmt* best_ = nullptr;
-  sqlite3_stmt* counts_ = nullptr;
-  sqlite3_stmt* same_ = nullptr;
-  std::uint64_t generation_ = 1;
+  std::mutex readMutex_;
+  SqliteDatabase reader_;
+  SqliteStatement find_;
+  SqliteStatement rank_;
+  SqliteStatement count_;
+  SqliteStatement best_;
+  SqliteStatement counts_;
+  SqliteStatement version_;
+
+  std::string upgradeNote_;
 };
 
 }  // namespace qlan::server

@@ -16,7 +16,9 @@ namespace {
 
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
-Reply Error(Outcome outcome) {
+}  // namespace
+
+Reply ErrorReply(Outcome outcome) {
   Reply r;
   r.outcome = outcome;
   r.contentType = kHtml;
@@ -24,26 +26,24 @@ Reply Error(Outcome outcome) {
   return r;
 }
 
-}  // namespace
-
 Reply RankingService::ScoreTable() {
-  const std::uint64_t generation = store_.generation();
+  const std::uint64_t version = store_.Version();
   std::shared_ptr<const std::string> table;
   {
-    std::lock_guard<std::mutex> lock(cacheMutex_);
-    if (cachedTable_ && cachedGeneration_ == generation) table = cachedTable_;
+    const std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (cachedTable_ && version != 0 && cachedVersion_ == version) table = cachedTable_;
   }
   if (!table) {
     std::vector<RouteStanding> routes;
     if (store_.Standings(&routes) != StoreResult::kOk) {
-      return Error(Outcome::kStoreReadFailed);
+      return ErrorReply(Outcome::kStoreReadFailed);
     }
     const std::vector<unsigned char> file = BuildHighScoreFile(routes);
     table = std::make_shared<const std::string>(file.begin(), file.end());
-    std::lock_guard<std::mutex> lock(cacheMutex_);
-    // An entry stored meanwhile has raised the generation; the next request rebuilds.
+    const std::lock_guard<std::mutex> lock(cacheMutex_);
+    // A commit meanwhile has moved the version on; the next request rebuilds.
     cachedTable_ = table;
-    cachedGeneration_ = generation;
+    cachedVersion_ = version;
   }
   Reply r;
   r.contentType = "application/octet-stream";
@@ -57,6 +57,10 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
   const int check = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(replay.data()),
                                         replay.size(), &summary);
   if (check != 0) return Outcome::kInvalidReplay;
+  // Bytes after the declared payload are not part of the run: neither stored nor a new entry.
+  const std::string_view run = replay.substr(0, summary.size);
+  Sha256Digest digest{};
+  if (!Sha256(run, &digest)) return Outcome::kNotStored;
   entry->route = summary.route;
   entry->timeTicks = summary.time;
   entry->distance = summary.distance;
@@ -64,7 +68,7 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
   // A clash of 96 random bits is practically impossible; a few tries cover it anyway.
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!NewEntryId(&entry->id)) return Outcome::kNotStored;
-    const StoreResult stored = store_.Add(entry, replay);
+    const StoreResult stored = store_.Add(entry, run, digest);
     if (stored == StoreResult::kOk || stored == StoreResult::kExisting) return Outcome::kOk;
     if (stored != StoreResult::kDuplicate) return Outcome::kNotStored;
   }
@@ -73,21 +77,21 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
 
 Reply RankingService::PostEntry(std::string_view contentType, std::string_view body,
                                 std::int64_t now) {
-  if (body.size() > kMaxEntryBody) return Error(Outcome::kBodyTooLarge);
+  if (body.size() > kMaxEntryBody) return ErrorReply(Outcome::kBodyTooLarge);
   MultipartForm form;
-  if (!ParseMultipartForm(contentType, body, &form)) return Error(Outcome::kBadForm);
+  if (!ParseMultipartForm(contentType, body, &form)) return ErrorReply(Outcome::kBadForm);
   const FormPart* frep = form.Find(kReplayField);
-  if (frep == nullptr) return Error(Outcome::kNoReplay);
+  if (frep == nullptr) return ErrorReply(Outcome::kNoReplay);
   for (std::size_t i = 0; i < form.count; ++i) {
     if (&form.parts[i] != frep && form.parts[i].name == kReplayField) {
-      return Error(Outcome::kRepeatedReplay);
+      return ErrorReply(Outcome::kRepeatedReplay);
     }
   }
   std::string replay;
-  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) return Error(Outcome::kBadBase64);
+  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) return ErrorReply(Outcome::kBadBase64);
   StoredEntry entry;
   const Outcome outcome = AddReplay(replay, now, &entry);
-  if (outcome != Outcome::kOk) return Error(outcome);
+  if (outcome != Outcome::kOk) return ErrorReply(outcome);
   Reply r;
   r.contentType = kHtml;
   r.body = RenderEntryAccepted(entry);
@@ -95,13 +99,13 @@ Reply RankingService::PostEntry(std::string_view contentType, std::string_view b
 }
 
 Reply RankingService::EntryPage(std::string_view uniqueId) {
-  if (!IsEntryIdShape(uniqueId)) return Error(Outcome::kUnknownEntry);
+  if (!IsEntryIdShape(uniqueId)) return ErrorReply(Outcome::kUnknownEntry);
   StoredEntry entry;
   std::uint32_t rank = 0;
   std::uint32_t count = 0;
   const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count);
-  if (found == StoreResult::kNotFound) return Error(Outcome::kUnknownEntry);
-  if (found != StoreResult::kOk) return Error(Outcome::kStoreReadFailed);
+  if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
+  if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
   Reply r;
   r.contentType = kHtml;
   r.body = RenderEntryPage(entry, rank, count);

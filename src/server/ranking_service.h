@@ -25,9 +25,14 @@ struct Reply {
   std::string body;
 };
 
+// The error page of an outcome, as every refusal is answered.
+Reply ErrorReply(Outcome outcome);
+
 class RankingService {
  public:
   explicit RankingService(EntryStore& store) noexcept : store_(store) {}
+
+  // Every method may be called from several threads at once.
 
   // GET "/sw/qlan/score.dat": the high-score file built from the stored entries.
   Reply ScoreTable();
@@ -35,7 +40,7 @@ class RankingService {
   // now is the entry's date (seconds since 1970 UTC).
   Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now);
   // Validates and stores replay bytes (as PostEntry does after decoding): kOk and *entry
-  // (the stored one when the same bytes came before), or why they are refused.
+  // (the stored one when the same run came before), or why they are refused.
   Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
@@ -43,7 +48,7 @@ class RankingService {
  private:
   EntryStore& store_;
   std::mutex cacheMutex_;
-  std::uint64_t cachedGeneration_ = 0;
+  std::uint64_t cachedVersion_ = 0;
   std::shared_ptr<const std::string> cachedTable_;
 };
 

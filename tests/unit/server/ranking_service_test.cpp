@@ -3,6 +3,7 @@
 #include "server/ranking_service.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "server/base64_decode.h"
 #include "server/entry_id.h"
@@ -44,9 +45,11 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   const std::string id = test::EntryIdIn(reply.body);
   ASSERT_TRUE(IsEntryIdShape(id) && id != second.id) << reply.body;
   EXPECT_NE(service_.EntryPage(second.id).body.find("<td>2位 / 2件中</td>"), std::string::npos);
-  // The same bytes again: the stored entry, its date unchanged, no new row.
-  ASSERT_EQ(service_.AddReplay(replay, 9, &stored), Outcome::kOk);
-  EXPECT_EQ(std::tuple(stored.id, stored.created), std::tuple(id, std::int64_t{1700000000}));
+  // The same run again, with or without bytes after it: the stored entry, its date unchanged.
+  for (const std::size_t extra : {0u, 1u, 2u, 300u}) {
+    ASSERT_EQ(service_.AddReplay(replay + std::string(extra, 'x'), 9, &stored), Outcome::kOk);
+    EXPECT_EQ(std::tuple(stored.id, stored.created), std::tuple(id, std::int64_t{1700000000}));
+  }
   // A preamble before the first delimiter is passed over.
   const Reply again = service_.PostEntry(kToolType, "preamble\n" + test::ReplayForm(replay), 5);
   EXPECT_EQ(test::EntryIdIn(again.body), id);
@@ -123,6 +126,46 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
     EXPECT_EQ(reply.body.find("**ID:"), std::string::npos);
   }
   EXPECT_EQ(test::StoredCount(store_), 0u);
+}
+
+// A database of the version before digests: every entry stays, the first copy of a run
+// is found again, later copies stay entries of their own.
+TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
+  test::TempFolder folder;
+  const std::string path = folder.Join("old.db");
+  const auto hex = [](const std::string& bytes) {
+    std::string out = "X'";
+    for (const char c : bytes)
+      out += "0123456789ABCDEF"[(c >> 4) & 15], out += "0123456789ABCDEF"[c & 15];
+    return out + "'";
+  };
+  const std::string run = test::KnownFile("replays/good/r710.replay");
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+  const std::string sql =
+      "CREATE TABLE entries (id TEXT NOT NULL UNIQUE, route INTEGER NOT NULL CHECK (route BETWEEN"
+      " 710 AND 749), time_ticks INTEGER NOT NULL, distance INTEGER NOT NULL, created INTEGER NOT"
+      " NULL, replay BLOB NOT NULL); INSERT INTO entries VALUES ('AAAAAAAAAAAAAAAA', 710, 1, 1, "
+      "1, " +
+      hex(run) + "), ('BBBBBBBBBBBBBBBB', 710, 1, 1, 2, " + hex(run + "x") +
+      "), ('CCCCCCCCCCCCCCCC', 745, 1, 1, 3, " + hex(test::KnownFile("replays/good/r745.replay")) +
+      ");";
+  ASSERT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(old);
+
+  EntryStore store;
+  std::string error;
+  ASSERT_TRUE(store.Open(path, false, &error)) << error;
+  EXPECT_EQ(store.upgradeNote(),
+            "gave 2 entries their digest; 1 repeated copies of a run kept without one");
+  RankingService service(store);
+  StoredEntry entry;
+  ASSERT_EQ(service.AddReplay(run, 9, &entry), Outcome::kOk);
+  EXPECT_EQ(entry.id, "AAAAAAAAAAAAAAAA");
+  EXPECT_EQ(test::StoredCount(store), 3u);
+  store.Close();
+  ASSERT_TRUE(store.Open(path, false, &error)) << error;
+  EXPECT_EQ(store.upgradeNote(), "");
 }
 
 TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {
