@@ -1,113 +1,65 @@
-// Connection handling of the ranking server.
+// Connection handling of the ranking server: libmicrohttpd does the sockets and HTTP; this
+// file maps requests onto the service, finishes entries on workers, and logs each request.
 #include "server/http_server.h"
 
 #include <arpa/inet.h>
+#include <microhttpd.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "app/text.h"
 #include "net/ranking.h"
-#include "server/pages.h"
-#include "server/request_head.h"
 
 namespace qlan::server {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWaitSliceMs = 100;  // waits are cut into slices to notice a stop
-constexpr int kLingerMs = 2000;    // draining a client's unread bytes before closing
-constexpr std::size_t kReadChunk = 16384;
+// Descriptors kept for what is not a connection: standard streams, the database's files
+// (two connections with their WAL and index), the listening socket, the event loop and its
+// wake-up pipe, a replay file read at start, and room to spare.
+constexpr std::uint64_t kReservedDescriptors = 24;
+constexpr unsigned kMostConnections = 16384;
 
-int RemainingMs(Clock::time_point deadline) noexcept {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
+// One request on a connection, from its request line to its last reply byte.
+struct Request {
+  enum class Stage { kNew, kReading, kQueued, kDone };
+  Stage stage = Stage::kNew;
+  bool inFlight = false;  // counted until it completes or its connection closes
+  Clock::time_point start;
+  std::string method;  // empty until the head is complete
+  std::string target;  // as received, query included
+  std::string contentType;
+  std::string body;
+  bool bodyTooLarge = false;
+  Reply reply;  // an entry's, written by a worker
+  int status = 0;
+  std::size_t bytes = 0;
+};
 
-Clock::time_point After(int ms) noexcept { return Clock::now() + std::chrono::milliseconds(ms); }
+struct Connection {
+  Clock::time_point accepted = Clock::now();
+  bool used = false;  // a request began on it already
+  std::string peer;
+  Request request;
+};
 
-// Waits until fd is ready for events or the deadline passes; false on time-out, error or
-// (when stopping is given) a stop.
-bool WaitFor(int fd, short events, Clock::time_point deadline,
-             const std::atomic<bool>* stopping = nullptr) noexcept {
-  for (;;) {
-    int left = RemainingMs(deadline);
-    if (left == 0) return false;
-    if (stopping != nullptr) {
-      if (stopping->load()) return false;
-      if (left > kWaitSliceMs) left = kWaitSliceMs;
-    }
-    pollfd p{fd, events, 0};
-    const int r = poll(&p, 1, left);
-    if (r > 0) return true;
-    if (r < 0 && errno != EINTR) return false;
-  }
-}
-
-// Reads what is there (at most kReadChunk bytes) into out, waiting until deadline.
-// Bytes read, 0 at end of stream, -1 on error, time-out or stop.
-ssize_t ReadSome(int fd, std::string* out, Clock::time_point deadline,
-                 const std::atomic<bool>* stopping) {
-  if (!WaitFor(fd, POLLIN, deadline, stopping)) return -1;
-  char buffer[kReadChunk];
-  ssize_t n;
-  do {
-    n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  if (n > 0) out->append(buffer, static_cast<std::size_t>(n));
-  return n;
-}
-
-bool WriteAll(int fd, std::string_view data, int timeoutMs) noexcept {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    if (!WaitFor(fd, POLLOUT, After(timeoutMs))) return false;
-    const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Half-closes and reads away what the client still sends (the tool puts two LFs after
-// its body, and a refused upload may still be on its way), so that closing does not
-// reset the connection before the client has read the reply.
-void LingeringClose(int fd) noexcept {
-  shutdown(fd, SHUT_WR);
-  const Clock::time_point deadline = After(kLingerMs);
-  std::uint64_t drained = 0;
-  char buffer[kReadChunk];
-  while (drained <= kMaxEntryBody + kReadChunk && WaitFor(fd, POLLIN, deadline)) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      break;
-    }
-    drained += static_cast<std::uint64_t>(n);
-  }
-  close(fd);
-}
-
-// The address of the socket's peer as text, "-" when unknown.
-std::string PeerAddress(int fd) {
-  sockaddr_storage addr{};
-  socklen_t len = sizeof addr;
+std::string PeerText(const sockaddr* addr) {
   char text[INET6_ADDRSTRLEN] = "-";
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return text;
-  if (addr.ss_family == AF_INET) {
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&addr)->sin_addr, text, sizeof text);
-  } else if (addr.ss_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&addr)->sin6_addr, text, sizeof text);
+  if (addr != nullptr && addr->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(addr)->sin_addr, text, sizeof text);
+  } else if (addr != nullptr && addr->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(addr)->sin6_addr, text, sizeof text);
   }
   return text;
 }
@@ -121,169 +73,116 @@ std::string Printable(std::string_view text) {
   return out.empty() ? "-" : out;
 }
 
-// The whole reply; the body only when withBody (not for HEAD).
-std::string ReplyBytes(const Reply& reply, bool keepAlive, bool withBody) {
-  std::string out = "HTTP/1.1 " + std::to_string(HttpStatus(reply.outcome)) + " ";
-  out.append(ReasonPhrase(reply.outcome));
-  out += "\r\nCache-Control: no-store\r\n";
-  out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
-  out += "Content-Length: " + std::to_string(reply.body.size()) + "\r\nContent-Type: ";
-  out += reply.contentType;
-  out += "\r\n\r\n";
-  if (withBody) out += reply.body;
-  return out;
-}
-
-Reply Refusal(Outcome outcome) {
-  Reply r;
-  r.outcome = outcome;
-  r.contentType = "text/html; charset=utf-8";
-  r.body = RenderErrorPage(outcome);
-  return r;
-}
-
-// The value of the first name=value pair of the query with that name.
-std::string_view QueryValue(std::string_view query, std::string_view name) {
-  while (!query.empty()) {
-    const std::size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
-    if (pair.size() > name.size() && pair.substr(0, name.size()) == name &&
-        pair[name.size()] == '=') {
-      return pair.substr(name.size() + 1);
-    }
-    query.remove_prefix(amp == std::string_view::npos ? query.size() : amp + 1);
+// The path of an origin-form target, or of an absolute one as a proxy receives it.
+std::string_view TargetPath(std::string_view url) {
+  constexpr std::string_view kScheme = "http://";
+  if (url.size() < kScheme.size() || !EqualsIgnoringCase(url.substr(0, kScheme.size()), kScheme)) {
+    return url;
   }
-  return {};
+  url.remove_prefix(kScheme.size());
+  const std::size_t slash = url.find('/');
+  return slash == std::string_view::npos ? std::string_view("/") : url.substr(slash);
 }
 
-Reply Dispatch(RankingService& service, const NormalizedHead& head, std::string_view body) {
-  const std::string_view target = head.target;
-  const std::size_t question = target.find('?');
-  const std::string_view path = target.substr(0, question);
-  const std::string_view query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  const bool get = head.method == "GET" || head.method == "HEAD";
-  if (get && path == kScorePath) return service.ScoreTable();
-  if (head.method == "POST" && path == kEntryPostPath) {
-    return service.PostEntry(head.contentType, body, NowSeconds());
+const char* Header(MHD_Connection* c, const char* name) {
+  return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
+}
+
+const char* EndWord(MHD_RequestTerminationCode toe) {
+  switch (toe) {
+    case MHD_REQUEST_TERMINATED_COMPLETED_OK:
+      return "";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+      return " timed-out";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+      return " stopped";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+    case MHD_REQUEST_TERMINATED_READ_ERROR:
+      return " client-closed";
+    default:
+      return " failed";
   }
-  if (get && path == kEntryPagePath) return service.EntryPage(QueryValue(query, kEntryIdField));
-  return Refusal(Outcome::kNotFound);
 }
 
 }  // namespace
 
+unsigned ConnectionLimitFor(std::uint64_t descriptors) noexcept {
+  if (descriptors <= kReservedDescriptors) return 1;
+  return static_cast<unsigned>(
+      std::min<std::uint64_t>(descriptors - kReservedDescriptors, kMostConnections));
+}
+
 std::int64_t NowSeconds() noexcept { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-RankingHttpServer::RankingHttpServer(RankingService& service, ServerOptions options)
-    : service_(service), options_(std::move(options)) {
-  if (options_.threads < 1) options_.threads = 1;
+struct RankingHttpServer::State {
+  State(RankingService& s, ServerOptions o) : service(s), options(std::move(o)) {}
+
+  RankingService& service;
+  ServerOptions options;
+  MHD_Daemon* daemon = nullptr;
+  std::atomic<bool> stopping{false};
+
+  std::mutex mutex;  // guards what follows
+  std::condition_variable changed;
+  int inFlight = 0;
+  std::deque<std::pair<MHD_Connection*, Request*>> jobs;
+  bool workersEnd = false;
+  std::vector<std::thread> workers;
+
+  void Work();
+  bool Queue(MHD_Connection* c, Request* r);
+  void StopWorkers();
+  void Finish(MHD_Connection* c, Connection& connection, const char* endWord);
+  MHD_Result Respond(MHD_Connection* c, Request& r, Reply reply);
+  MHD_Result Handle(MHD_Connection* c, Request& r, const char* url, const char* method,
+                    const char* data, std::size_t* size);
+};
+
+void RankingHttpServer::State::Work() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    changed.wait(lock, [this] { return workersEnd || !jobs.empty(); });
+    if (jobs.empty()) return;  // ended, nothing left to finish
+    const auto [connection, request] = jobs.front();
+    jobs.pop_front();
+    lock.unlock();
+    request->reply = service.PostEntry(request->contentType, request->body, NowSeconds());
+    request->stage = Request::Stage::kDone;
+    MHD_resume_connection(connection);
+    lock.lock();
+  }
 }
 
-RankingHttpServer::~RankingHttpServer() {
-  Stop();
-  for (std::thread& t : workers_) {
-    if (t.joinable()) t.join();
-  }
-  if (listenFd_ >= 0) close(listenFd_);
-  for (const int fd : queue_) close(fd);
-}
-
-int RankingHttpServer::Bind(const std::string& host, int port) {
-  sockaddr_storage addr{};
-  socklen_t len = 0;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
-  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(static_cast<std::uint16_t>(port));
-    len = sizeof *v4;
-  } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-    len = sizeof *v6;
-  } else {
-    return -1;
-  }
-  const int fd = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      listen(fd, options_.listenBacklog) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    close(fd);
-    return -1;
-  }
-  listenFd_ = fd;
-  return ntohs(addr.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
-}
-
-void RankingHttpServer::Stop() noexcept {
+bool RankingHttpServer::State::Queue(MHD_Connection* c, Request* r) {
   {
-    // Under the lock, so that no worker misses the wake-up between its check and its wait.
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (workersEnd) return false;
+    jobs.emplace_back(c, r);
   }
-  ready_.notify_all();
-}
-
-bool RankingHttpServer::Run() {
-  if (listenFd_ < 0) return false;
-  for (int i = 0; i < options_.threads; ++i) workers_.emplace_back([this] { Work(); });
-  while (running()) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (poll(&p, 1, kWaitSliceMs) <= 0) continue;
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    bool queued = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (queue_.size() < options_.maxQueued) {
-        queue_.push_back(fd);
-        queued = true;
-      }
-    }
-    if (queued) {
-      ready_.notify_one();
-      continue;
-    }
-    // Decided here, so that an overload is answered at once; one try, the reply is small.
-    const std::string reply = ReplyBytes(Refusal(Outcome::kBusy), false, true);
-    if (options_.log) {
-      options_.log(PeerAddress(fd) + " \"- -\" 503 " + std::to_string(reply.size()));
-    }
-    send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    shutdown(fd, SHUT_WR);
-    close(fd);
-  }
-  close(listenFd_);
-  listenFd_ = -1;
-  ready_.notify_all();
-  for (std::thread& t : workers_) t.join();
-  workers_.clear();
+  changed.notify_all();
   return true;
 }
 
-void RankingHttpServer::Work() {
-  for (;;) {
-    int fd = -1;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ready_.wait(lock, [this] { return !running() || !queue_.empty(); });
-      if (!running()) return;
-      fd = queue_.front();
-      queue_.pop_front();
-    }
-    ServeConnection(fd);
+void RankingHttpServer::State::StopWorkers() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    workersEnd = true;
   }
+  changed.notify_all();
+  for (std::thread& t : workers) t.join();
+  workers.clear();
 }
 
-void RankingHttpServer::ServeConnection(int fd) {
-  const std::string socketPeer = PeerAddress(fd);
-  auto logLine = [&](const std::string& peer, const NormalizedHead& head, Outcome outcome,
-                     std::size_t bytes, Clock::time_point start) {
-    if (!options_.log) return;
+void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection,
+                                      const char* endWord) {
+  Request& r = connection.request;
+  if (!r.inFlight) return;
+  r.inFlight = false;
+  if (r.status == 0) {  // the library's own refusal of a head
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS);
+    if (info != nullptr) r.status = static_cast<int>(info->http_status);
+  }
+  if (options.log) {
     char stamp[32] = "-";
     const std::time_t now = std::time(nullptr);
     std::tm parts{};
@@ -294,77 +193,233 @@ void RankingHttpServer::ServeConnection(int fd) {
       stamp[1] = '\0';
     }
     const auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    options_.log(std::string(stamp) + " " + Printable(peer) + " \"" + Printable(head.method) + " " +
-                 Printable(head.target) + "\"" + (head.absoluteForm ? " proxy-form" : "") + " " +
-                 std::to_string(HttpStatus(outcome)) + " " + std::to_string(bytes) + " " +
-                 std::to_string(micros / 1000) + "." + std::to_string(micros / 100 % 10) + "ms");
-  };
-  // A refusal ends the connection.
-  auto refuse = [&](const NormalizedHead& head, Outcome outcome, Clock::time_point start) {
-    const Reply reply = Refusal(outcome);
-    WriteAll(fd, ReplyBytes(reply, false, true), options_.ioTimeoutMs);
-    logLine(socketPeer, head, outcome, reply.body.size(), start);
-  };
-
-  std::string buffer;
-  for (int served = 0; served < options_.maxRequestsPerConnection && running(); ++served) {
-    // Wait for the first byte of a request: a new connection gets the head time, a kept
-    // connection its idle time.
-    const int waitMs = served == 0 ? options_.headTimeoutMs : options_.keepAliveMs;
-    if (buffer.empty() && ReadSome(fd, &buffer, After(waitMs), &stopping_) <= 0) break;
-    const Clock::time_point start = Clock::now();
-    // The whole head within the head time, however slowly its bytes come.
-    const Clock::time_point headDeadline = After(options_.headTimeoutMs);
-    std::size_t headEnd = 0;
-    HeadScan scan;
-    NormalizedHead head;
-    bool cut = false;
-    while (!cut && (scan = FindHeadEnd(buffer, &headEnd)) == HeadScan::kNeedMore) {
-      const ssize_t n = ReadSome(fd, &buffer, headDeadline, &stopping_);
-      cut = n <= 0;
-      // A head that stopped arriving in time gets its answer; a closed one does not.
-      if (n < 0 && RemainingMs(headDeadline) == 0) refuse(head, Outcome::kHeadTimeout, start);
-    }
-    if (cut) break;
-    if (scan == HeadScan::kTooLarge) {
-      refuse(head, Outcome::kHeadTooLarge, start);
-      break;
-    }
-    const Outcome checked =
-        NormalizeRequestHead(std::string_view(buffer).substr(0, headEnd), kMaxEntryBody, &head);
-    if (checked != Outcome::kOk) {
-      refuse(head, checked, start);
-      break;
-    }
-    const Clock::time_point requestDeadline =
-        start + std::chrono::milliseconds(options_.requestTimeoutMs);
-    const std::size_t requestEnd = headEnd + static_cast<std::size_t>(head.contentLength);
-    while (buffer.size() < requestEnd) {
-      const Clock::time_point progress = After(options_.ioTimeoutMs);
-      if (ReadSome(fd, &buffer, progress < requestDeadline ? progress : requestDeadline,
-                   &stopping_) <= 0) {
-        cut = true;
-        break;
-      }
-    }
-    if (cut) {
-      logLine(socketPeer, head, Outcome::kHeadTimeout, 0, start);
-      break;
-    }
-    const Reply reply =
-        Dispatch(service_, head, std::string_view(buffer).substr(headEnd, requestEnd - headEnd));
-    const bool keepAlive =
-        head.keepAlive && served + 1 < options_.maxRequestsPerConnection && running();
-    const bool written =
-        Clock::now() < requestDeadline &&
-        WriteAll(fd, ReplyBytes(reply, keepAlive, head.method != "HEAD"), options_.ioTimeoutMs);
-    logLine(options_.behindFront && !head.realIp.empty() ? head.realIp : socketPeer, head,
-            reply.outcome, reply.body.size(), start);
-    if (!written || !keepAlive) break;
-    buffer.erase(0, requestEnd);
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - r.start).count();
+    const std::string_view target = TargetPath(r.target);
+    const bool absoluteForm = target.data() != r.target.data();
+    options.log(
+        std::string(stamp) + " " + Printable(connection.peer) + " \"" + Printable(r.method) + " " +
+        Printable(target) + "\"" + (absoluteForm ? " proxy-form" : "") + " " +
+        (r.status != 0 ? std::to_string(r.status) : "-") + " " +
+        std::to_string(*endWord == '\0' ? r.bytes : 0) + " " + std::to_string(micros / 1000) + "." +
+        std::to_string(micros / 100 % 10) + "ms" + endWord);
   }
-  LingeringClose(fd);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    --inFlight;
+  }
+  changed.notify_all();
+}
+
+MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Reply reply) {
+  auto* body = new std::string(std::move(reply.body));
+  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+      body->size(), body->data(), [](void* text) { delete static_cast<std::string*>(text); }, body);
+  if (response == nullptr) {
+    delete body;
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
+  MHD_add_response_header(response, "Cache-Control", "no-store");
+  // Stopping: no kept-alive connection may outlast its reply.
+  if (stopping) MHD_add_response_header(response, "Connection", "close");
+  r.status = HttpStatus(reply.outcome);
+  r.bytes = body->size();
+  const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(r.status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const char* url,
+                                            const char* method, const char* data,
+                                            std::size_t* size) {
+  const std::string_view path = TargetPath(url);
+  const std::string_view verb = method;
+  const bool read = verb == "GET" || verb == "HEAD";
+  const bool entry = verb == "POST" && path == kEntryPostPath;
+  if (r.stage == Request::Stage::kNew) {
+    r.stage = Request::Stage::kReading;
+    // Replies come after the head's own call: one queued in it closes the connection.
+    if (!entry) return MHD_YES;
+    const char* length = Header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (length == nullptr && Header(c, MHD_HTTP_HEADER_TRANSFER_ENCODING) == nullptr) {
+      return Respond(c, r, ErrorReply(Outcome::kLengthRequired));
+    }
+    // Refused before a byte of the body is read (and the connection closed after it).
+    const long long declared = length == nullptr ? 0 : ReadDecimal(length);
+    if (declared < 0 || static_cast<std::uint64_t>(declared) > kMaxEntryBody) {
+      return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+    }
+    const char* type = Header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
+    r.contentType = type == nullptr ? "" : type;
+    return MHD_YES;
+  }
+  if (r.stage == Request::Stage::kReading && *size > 0) {
+    r.bodyTooLarge = r.bodyTooLarge || r.body.size() + *size > kMaxEntryBody;
+    if (entry && !r.bodyTooLarge) r.body.append(data, *size);
+    *size = 0;
+    return MHD_YES;
+  }
+  if (r.stage == Request::Stage::kReading) {
+    if (read && path == kScorePath) return Respond(c, r, service.ScoreTable());
+    if (read && path == kEntryPagePath) {
+      const char* id = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, kEntryIdField);
+      return Respond(c, r, service.EntryPage(id == nullptr ? "" : id));
+    }
+    if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
+    if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+    // Suspended before a worker can see it, so that its resume cannot come first.
+    r.stage = Request::Stage::kQueued;
+    MHD_suspend_connection(c);
+    if (!Queue(c, &r)) {
+      r.reply = ErrorReply(Outcome::kBusy);
+      r.stage = Request::Stage::kDone;
+      MHD_resume_connection(c);
+    }
+    return MHD_YES;
+  }
+  if (r.stage == Request::Stage::kDone) {
+    r.body = std::string();
+    return Respond(c, r, std::move(r.reply));
+  }
+  return MHD_YES;  // resumed before the worker finished: not possible, but harmless
+}
+
+namespace {
+
+RankingHttpServer::State& StateOf(void* cls) {
+  return *static_cast<RankingHttpServer::State*>(cls);
+}
+
+Connection* ConnectionOf(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info == nullptr ? nullptr : static_cast<Connection*>(info->socket_context);
+}
+
+void OnConnection(void* cls, MHD_Connection* c, void** socketContext,
+                  MHD_ConnectionNotificationCode code) {
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    auto* connection = new Connection();
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    connection->peer = PeerText(info == nullptr ? nullptr : info->client_addr);
+    *socketContext = connection;
+    return;
+  }
+  auto* connection = static_cast<Connection*>(*socketContext);
+  if (connection == nullptr) return;
+  // A request that never got its reply: its head or body stopped, or the client left.
+  StateOf(cls).Finish(c, *connection, " closed");
+  delete connection;
+  *socketContext = nullptr;
+}
+
+// Called as soon as a request line has arrived: the request begins here, or at accept for
+// a connection's first request, so that the log counts every wait.
+void* OnRequestLine(void* cls, const char* uri, MHD_Connection* c) {
+  Connection* connection = ConnectionOf(c);
+  if (connection == nullptr) return nullptr;
+  StateOf(cls).Finish(c, *connection, " closed");  // not expected: one request at a time
+  Request& r = connection->request;
+  r = Request();
+  r.start = connection->used ? Clock::now() : connection->accepted;
+  connection->used = true;
+  r.inFlight = true;
+  r.target = uri == nullptr ? "" : uri;
+  {
+    const std::lock_guard<std::mutex> lock(StateOf(cls).mutex);
+    ++StateOf(cls).inFlight;
+  }
+  return &r;
+}
+
+MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
+                     const char* /*version*/, const char* data, std::size_t* size, void** context) {
+  auto* r = static_cast<Request*>(*context);
+  if (r == nullptr) return MHD_NO;
+  if (r->stage == Request::Stage::kNew) {
+    r->method = method;
+    Connection* connection = ConnectionOf(c);
+    const char* realIp = Header(c, "X-Real-IP");
+    if (StateOf(cls).options.behindFront && realIp != nullptr && connection != nullptr) {
+      connection->peer = realIp;
+    }
+  }
+  return StateOf(cls).Handle(c, *r, url, method, data, size);
+}
+
+void OnCompleted(void* cls, MHD_Connection* c, void** /*context*/, MHD_RequestTerminationCode toe) {
+  Connection* connection = ConnectionOf(c);
+  if (connection != nullptr) StateOf(cls).Finish(c, *connection, EndWord(toe));
+}
+
+}  // namespace
+
+RankingHttpServer::RankingHttpServer(RankingService& service, ServerOptions options)
+    : state_(std::make_unique<State>(service, std::move(options))) {}
+
+RankingHttpServer::~RankingHttpServer() { Stop(0); }
+
+int RankingHttpServer::Start(const std::string& host, int port) {
+  if (state_->daemon != nullptr || port < 0 || port > 65535) return -1;
+  sockaddr_storage addr{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<std::uint16_t>(port));
+  } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    flags |= MHD_USE_IPv6;
+  } else {
+    return -1;
+  }
+  const ServerOptions& o = state_->options;
+  State* state = state_.get();
+  state->daemon = MHD_start_daemon(
+      flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &OnRequest, state,
+      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_LISTEN_BACKLOG_SIZE,
+      1024u, MHD_OPTION_CONNECTION_LIMIT, std::max(o.connectionLimit, 1u),
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, o.behindFront ? 0u : o.perAddressLimit,
+      MHD_OPTION_CONNECTION_TIMEOUT, o.connectionTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      o.connectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, state,
+      MHD_OPTION_URI_LOG_CALLBACK, &OnRequestLine, state, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted,
+      state, MHD_OPTION_END);
+  if (state->daemon == nullptr) return -1;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(state->daemon, MHD_DAEMON_INFO_BIND_PORT);
+  if (info == nullptr || info->port == 0) {
+    MHD_stop_daemon(state->daemon);
+    state->daemon = nullptr;
+    return -1;
+  }
+  state->stopping = false;
+  state->workersEnd = false;
+  for (int i = 0; i < std::max(o.entryWorkers, 1); ++i) {
+    state->workers.emplace_back([state] { state->Work(); });
+  }
+  return info->port;
+}
+
+void RankingHttpServer::StopAccepting() noexcept {
+  State& s = *state_;
+  if (s.daemon == nullptr || s.stopping.exchange(true)) return;
+  const MHD_socket listening = MHD_quiesce_daemon(s.daemon);
+  if (listening != MHD_INVALID_SOCKET) close(listening);
+}
+
+void RankingHttpServer::Stop(int graceMs) noexcept {
+  State& s = *state_;
+  if (s.daemon == nullptr) return;
+  StopAccepting();
+  {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.changed.wait_for(lock, std::chrono::milliseconds(graceMs), [&s] { return s.inFlight == 0; });
+  }
+  // Entries already handed to the workers are finished and their connections resumed;
+  // any later one is answered 503.
+  s.StopWorkers();
+  MHD_stop_daemon(s.daemon);
+  s.daemon = nullptr;
 }
 
 }  // namespace qlan::server

@@ -1,67 +1,55 @@
-// The ranking server's HTTP side: its own accept loop and worker threads. Heads with LF
-// line ends and absolute-form targets are taken as the tool sends them; heads, bodies and
-// idle time are bounded, and a full queue is answered 503 at accept time.
+// The ranking server's HTTP side on libmicrohttpd, event-driven: an idle, silent or slow
+// connection costs a socket, never a thread. Entries, which wait on the disk, are finished
+// on a small pool of workers while their connections are suspended.
 #pragma once
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "server/ranking_service.h"
 
 namespace qlan::server {
 
 struct ServerOptions {
-  int threads = 16;               // worker threads serving connections
-  std::size_t maxQueued = 1024;   // accepted connections waiting for a worker; more get 503
-  int headTimeoutMs = 10000;      // a whole request head must arrive within this time
-  int ioTimeoutMs = 10000;        // any read or write of a body or reply without progress
-  int keepAliveMs = 5000;         // idle time allowed between two requests on a connection
-  int requestTimeoutMs = 300000;  // a whole request, body and reply included (slow links)
-  int maxRequestsPerConnection = 100;
-  int listenBacklog = 1024;
+  unsigned connectionTimeoutS = 10;      // a connection that moves no byte for this long is closed
+  unsigned connectionLimit = 256;        // more are refused at once (see ConnectionLimitFor)
+  unsigned perAddressLimit = 32;         // connections from one address; not behind the front
+  std::size_t connectionMemory = 32768;  // per connection, the request head included
+  int entryWorkers = 2;
   // The client's address comes from the front's X-Real-IP line (the socket's peer is the
-  // front); without a front that line is the client's own and is ignored.
+  // front, which limits each address itself); without a front that line is ignored.
   bool behindFront = false;
-  // Receives one line per request (without line end); none when empty.
+  // Receives one line per request (without line end), from any thread; none when empty.
   std::function<void(std::string_view)> log;
 };
+
+// Connections the server can hold with this many file descriptors (RLIMIT_NOFILE): what
+// the database, the log, the listening socket and the event loop leave.
+unsigned ConnectionLimitFor(std::uint64_t descriptors) noexcept;
 
 class RankingHttpServer {
  public:
   RankingHttpServer(RankingService& service, ServerOptions options);
-  ~RankingHttpServer();
+  ~RankingHttpServer();  // stops at once
   RankingHttpServer(const RankingHttpServer&) = delete;
   RankingHttpServer& operator=(const RankingHttpServer&) = delete;
 
-  // Binds and listens on host:port (port 0: a free port). The bound port, or -1.
-  int Bind(const std::string& host, int port);
-  // Accepts and serves until Stop; the workers have ended when it returns. False when
-  // not bound.
-  bool Run();
-  // Safe from any thread; connections being served end within a wait slice.
-  void Stop() noexcept;
+  // Listens on host (a numeric address) and port (0: a free one) and serves in the
+  // background. The bound port, or -1.
+  int Start(const std::string& host, int port);
+  // Accepts no more connections; the connections that are open go on.
+  void StopAccepting() noexcept;
+  // Accepts no more connections, lets the requests in progress finish for up to graceMs
+  // (kept-alive connections are closed after their reply), then closes every connection.
+  void Stop(int graceMs) noexcept;
+
+  struct State;
 
  private:
-  void Work();
-  void ServeConnection(int fd);
-  bool running() const noexcept { return !stopping_.load(); }
-
-  RankingService& service_;
-  ServerOptions options_;
-  int listenFd_ = -1;
-  std::atomic<bool> stopping_{false};
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<int> queue_;
-  std::vector<std::thread> workers_;
+  std::unique_ptr<State> state_;
 };
 
 // Seconds since 1970 UTC, as stored with an entry.

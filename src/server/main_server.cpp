@@ -1,55 +1,49 @@
 // qlan-ranking-server: the reference ranking server as a command-line program.
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "server/entry_store.h"
 #include "server/http_server.h"
 #include "server/ranking_service.h"
+#include "server/request_log.h"
 
 namespace {
 
 using qlan::server::EntryStore;
 using qlan::server::RankingHttpServer;
 using qlan::server::RankingService;
+using qlan::server::RequestLog;
 using qlan::server::ServerOptions;
+
+constexpr int kStopGraceMs = 10000;  // requests in progress may finish within this
 
 constexpr char kUsage[] =
     "usage: qlan-ranking-server --port N --db FILE [options]\n"
     "  --port N            TCP port to listen on (1-65535; 0 picks a free port)\n"
     "  --db FILE           SQLite database of the entries (created when missing)\n"
     "  --bind ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 for all)\n"
-    "  --threads N         worker threads (default 16)\n"
-    "  --max-queued N      connections waiting for a worker before 503 (default 1024)\n"
     "  --synchronous MODE  full (default): every entry is on disk before it is\n"
     "                      acknowledged; normal: survives a killed server, not a power cut\n"
-    "  --head-timeout SEC  time allowed for a request head (default 10)\n"
-    "  --io-timeout SEC    time a body read or reply write may stall (default 10)\n"
-    "  --keep-alive SEC    idle time between requests on one connection (default 5)\n"
-    "  --request-timeout SEC  time for a whole request, body and reply (default 300)\n"
     "  --add-replay FILE   store this replay file as an entry at start (repeatable)\n"
     "  --behind-front      the client's address is the front's X-Real-IP line\n"
     "  --quiet             no request log\n"
-    "  --help              this text\n";
+    "  --help              this text\n"
+    "Connections are limited by the file descriptors the process may open (ulimit -n).\n";
 
-std::mutex g_outputMutex;
-
-// Whole text or nothing more: a closed or full output stream drops the rest of the text
-// and must not stop the server.
+// Text straight to a stream, before the log's writer runs and for errors: whole or
+// nothing more, since a closed stream must not stop the server.
 void WriteText(int fd, std::string_view text) {
-  std::lock_guard<std::mutex> lock(g_outputMutex);
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -106,7 +100,6 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       return true;
     };
     const char* v = nullptr;
-    int seconds = 0;
     if (arg == "--help" || arg == "-h") {
       WriteText(1, kUsage);
       return 1;
@@ -122,13 +115,6 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       a->db = v;
     } else if (arg == "--bind") {
       a->bind = v;
-    } else if (arg == "--threads") {
-      if (!ParseInt(v, 1, 1024, &a->server.threads))
-        return Refuse(std::string("bad thread count: ") + v);
-    } else if (arg == "--max-queued") {
-      int n = 0;
-      if (!ParseInt(v, 0, 1000000, &n)) return Refuse(std::string("bad queue length: ") + v);
-      a->server.maxQueued = static_cast<std::size_t>(n);
     } else if (arg == "--synchronous") {
       if (std::string_view(v) == "full") {
         a->fullSync = true;
@@ -137,14 +123,6 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
       } else {
         return Refuse("--synchronous takes full or normal");
       }
-    } else if (arg == "--head-timeout" || arg == "--io-timeout" || arg == "--keep-alive" ||
-               arg == "--request-timeout") {
-      if (!ParseInt(v, 1, 3600, &seconds)) return Refuse(std::string("bad time: ") + v);
-      int& field = arg == "--head-timeout" ? a->server.headTimeoutMs
-                   : arg == "--io-timeout" ? a->server.ioTimeoutMs
-                   : arg == "--keep-alive" ? a->server.keepAliveMs
-                                           : a->server.requestTimeoutMs;
-      field = seconds * 1000;
     } else if (arg == "--add-replay") {
       a->replays.emplace_back(v);
     } else {
@@ -157,6 +135,18 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
   return 0;
 }
 
+// Raises the soft limit of open files to the hard one; the limit then in force.
+std::uint64_t DescriptorLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 1024;
+  if (files.rlim_cur < files.rlim_max) {
+    rlimit raised = files;
+    raised.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) files = raised;
+  }
+  return files.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(files.rlim_cur);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,7 +154,7 @@ int main(int argc, char** argv) {
   const int parsed = ParseArguments(argc, argv, &args);
   if (parsed != 0) return parsed == 1 ? 0 : 2;
 
-  // Every thread started from here on inherits the blocked signals; one thread takes them.
+  // Every thread started from here on inherits the blocked signals; main takes them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -181,6 +171,9 @@ int main(int argc, char** argv) {
   if (!store.Open(args.db, args.fullSync, &error)) {
     WriteLine(2, "qlan-ranking-server: " + args.db + ": " + error);
     return 1;
+  }
+  if (!store.upgradeNote().empty()) {
+    WriteLine(1, "qlan-ranking-server: " + args.db + ": " + store.upgradeNote());
   }
   RankingService service(store);
 
@@ -200,34 +193,29 @@ int main(int argc, char** argv) {
         1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
   }
 
-  if (!args.quiet) args.server.log = [](std::string_view line) { WriteLine(1, line); };
+  const std::uint64_t descriptors = DescriptorLimit();
+  args.server.connectionLimit = qlan::server::ConnectionLimitFor(descriptors);
+  RequestLog log(1);
+  if (!args.quiet) args.server.log = [&log](std::string_view line) { log.Write(line); };
   RankingHttpServer server(service, args.server);
-  const int port = server.Bind(args.bind, args.port);
+  const int port = server.Start(args.bind, args.port);
   if (port <= 0) {
     WriteLine(
         2, "qlan-ranking-server: cannot listen on " + args.bind + ":" + std::to_string(args.port));
     return 1;
   }
-  WriteLine(1, "qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
-                   " (database " + args.db + ")");
+  log.Write("qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
+            " (database " + args.db + "; up to " + std::to_string(args.server.connectionLimit) +
+            " connections, from a limit of " + std::to_string(descriptors) + " open files)");
 
-  std::atomic<bool> done{false};
-  std::thread signalWaiter([&] {
-    const timespec slice{0, 200'000'000};  // 200 ms
-    while (!done.load()) {
-      const int sig = sigtimedwait(&stopSignals, nullptr, &slice);
-      if (sig == SIGINT || sig == SIGTERM) {
-        WriteLine(1, std::string("qlan-ranking-server stopping (") +
-                         (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
-        server.Stop();
-        return;
-      }
-    }
-  });
-  const bool listened = server.Run();
-  done = true;
-  signalWaiter.join();
+  int sig = 0;
+  while (sigwait(&stopSignals, &sig) != 0) {
+  }
+  server.StopAccepting();
+  log.Write(std::string("qlan-ranking-server stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+            "): no new connections, finishing the requests in progress");
+  server.Stop(kStopGraceMs);
   store.Close();
-  WriteLine(1, "qlan-ranking-server stopped");
-  return listened ? 0 : 1;
+  log.Write("qlan-ranking-server stopped");
+  return 0;
 }

@@ -30,23 +30,21 @@ class RunningServer {
   explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
     if (std::string error; !store_.Open(dbPath, false, &error)) return;
     service_ = std::make_unique<server::RankingService>(store_);
-    options.log = [this](std::string_view line) {
-      std::lock_guard<std::mutex> lock(logMutex_);
-      log_.emplace_back(line);
-    };
+    if (!options.log) {
+      options.log = [this](std::string_view line) {
+        const std::lock_guard<std::mutex> lock(logMutex_);
+        log_.emplace_back(line);
+      };
+    }
     http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
-    port_ = http_->Bind("127.0.0.1", 0);
-    if (port_ > 0) thread_ = std::thread([this] { http_->Run(); });
+    port_ = http_->Start("127.0.0.1", 0);
   }
   ~RunningServer() { Stop(); }
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
   server::EntryStore& store() { return store_; }
   void Stop() {
-    if (thread_.joinable()) {
-      http_->Stop();
-      thread_.join();
-    }
+    if (http_) http_->Stop(2000);
     store_.Close();
   }
   const std::vector<std::string>& log() const { return log_; }  // after Stop()
@@ -55,7 +53,6 @@ class RunningServer {
   server::EntryStore store_;
   std::unique_ptr<server::RankingService> service_;
   std::unique_ptr<server::RankingHttpServer> http_;
-  std::thread thread_;
   int port_ = -1;
   std::mutex logMutex_;
   std::vector<std::string> log_;
@@ -93,6 +90,7 @@ class ChildProcess {
     return status < 0 ? -1 : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
   const std::string& output() const { return output_; }
+  int pid() const { return pid_; }
 
  private:
   FILE* out_;
