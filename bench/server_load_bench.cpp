@@ -5,7 +5,9 @@
 // HTTP cost alone), and counts every failed request. With --serve, the stack of
 // scripts/serve is started instead (nginx in front, table cached there) and downloads are
 // measured through the front as well; entries still go to the server, since the front
-// lets one address make only 10 a minute.
+// lets one address make only 10 a minute. Entries are also compared with raw SQLite
+// inserting the same rows, one transaction each, with the same synchronous setting on the
+// same disk: what the server adds to the database's own cost.
 //
 // usage: server_load_bench [--server PATH] [--clients N] [--seconds S] [--synchronous full|normal]
 //                          [--serve SCRIPT]
@@ -14,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,6 +124,54 @@ std::string EntryRequest(const std::vector<unsigned char>& replay) {
          std::to_string(body.size()) + "\n\n" + body + "\n\n";
 }
 
+// Rows as the server stores an entry, inserted one transaction each for the given time.
+struct RawInserts {
+  long rows = 0;
+  double seconds = 0;
+  bool failed = false;
+  double PerSecond() const { return seconds > 0 ? static_cast<double>(rows) / seconds : 0; }
+};
+
+RawInserts InsertRaw(const std::string& path, const std::string& sync, double seconds) {
+  RawInserts result;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* insert = nullptr;
+  const std::string setup =
+      "PRAGMA journal_mode=WAL; PRAGMA synchronous=" + sync +
+      "; CREATE TABLE entries (id TEXT NOT NULL UNIQUE, route INTEGER NOT NULL, time_ticks INTEGER"
+      " NOT NULL, distance INTEGER NOT NULL, created INTEGER NOT NULL, replay BLOB NOT NULL,"
+      " digest BLOB); CREATE INDEX entries_by_rank ON entries (route, time_ticks, distance DESC);"
+      " CREATE UNIQUE INDEX entries_by_digest ON entries (digest);";
+  result.failed = sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+                  sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+                  sqlite3_prepare_v2(db, "INSERT INTO entries VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                                     -1, &insert, nullptr) != SQLITE_OK;
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  while (!result.failed && Clock::now() < end) {
+    const auto k = static_cast<std::uint32_t>(result.rows);
+    const std::vector<unsigned char> replay = MakeReplay(710 + k % 40, 3600 + k, 2048);
+    const std::string id = "raw-" + std::to_string(k);
+    unsigned char digest[32] = {};
+    std::memcpy(digest, &k, sizeof k);
+    sqlite3_bind_text(insert, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 2, 710 + k % 40);
+    sqlite3_bind_int64(insert, 3, 3600 + k);
+    sqlite3_bind_int64(insert, 4, 40000 + k);
+    sqlite3_bind_int64(insert, 5, 1700000000);
+    sqlite3_bind_blob(insert, 6, replay.data(), static_cast<int>(replay.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(insert, 7, digest, sizeof digest, SQLITE_STATIC);
+    result.failed = sqlite3_step(insert) != SQLITE_DONE;
+    sqlite3_reset(insert);
+    ++result.rows;
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  return result;
+}
+
 struct Phase {
   long ok = 0;
   long failed = 0;
@@ -222,9 +273,8 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  const std::string threads = std::to_string(clients < 16 ? 16 : clients);
-  std::vector<std::string> args = {server,    "--port",    "0",     "--db",          db,
-                                   "--quiet", "--threads", threads, "--synchronous", sync};
+  std::vector<std::string> args = {server,    "--port",        "0", "--db", db,
+                                   "--quiet", "--synchronous", sync};
   // scripts/serve: the front on a port that was free a moment ago, the server behind it.
   int frontPort = 0;
   if (!serve.empty()) {
@@ -240,17 +290,8 @@ int main(int argc, char** argv) {
     close(probe);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     setenv("QLAN_SERVER_PROGRAM", server.c_str(), 1);
-    args = {serve,
-            "--port",
-            std::to_string(frontPort),
-            "--dir",
-            folder + "/serve",
-            "--",
-            "--quiet",
-            "--threads",
-            threads,
-            "--synchronous",
-            sync};
+    args = {serve, "--port",  std::to_string(frontPort), "--dir", folder + "/serve",
+            "--",  "--quiet", "--synchronous",           sync};
   }
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
@@ -332,6 +373,8 @@ int main(int argc, char** argv) {
   int status = 0;
   waitpid(pid, &status, 0);
   close(out[0]);
+  // The same disk, the same synchronous setting, the server stopped.
+  const RawInserts raw = InsertRaw(folder + "/raw.db", sync, seconds);
   std::filesystem::remove_all(folder);
 
   std::printf(
@@ -345,6 +388,9 @@ int main(int argc, char** argv) {
   std::printf("  uploads (2 KB run)  %9.0f req/s  failed %ld  ratio to anchor %.2f\n",
               uploadsPhase.PerSecond(), uploadsPhase.failed,
               anchor.PerSecond() > 0 ? uploadsPhase.PerSecond() / anchor.PerSecond() : 0);
+  std::printf("  raw SQLite inserts  %9.0f rows/s %s  entries' ratio to them %.2f\n",
+              raw.PerSecond(), raw.failed ? "FAILED" : "",
+              raw.PerSecond() > 0 ? uploadsPhase.PerSecond() / raw.PerSecond() : 0);
   if (frontPort > 0) {
     std::printf(
         "  downloads, front    %9.0f req/s  failed %ld  ratio to the server's downloads %.2f\n",
@@ -353,7 +399,8 @@ int main(int argc, char** argv) {
   }
   std::printf("  server exit: %s\n",
               WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "clean (0)" : "NOT CLEAN");
-  const bool clean = anchor.failed == 0 && downloads.failed == 0 && uploadsPhase.failed == 0 &&
-                     front.failed == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const bool clean = !raw.failed && anchor.failed == 0 && downloads.failed == 0 &&
+                     uploadsPhase.failed == 0 && front.failed == 0 && WIFEXITED(status) &&
+                     WEXITSTATUS(status) == 0;
   return clean ? 0 : 1;
 }
