@@ -90,17 +90,9 @@ TEST_F(HttpServerTest, KeepsAliveAndLogsTheSocketsAddressOrTheFrontsBehindOne) {
     const int fd = test::Connect(port);
     const std::string first =
         "GET /sw/qlan/score.dat HTTP/1.1\r\nHost: x\r\nX-Real-IP: 192.0.2.7\r\n\r\n";
-    const std::string second = "GET http://x/nothing HTTP/1.1\r\nConnection: close\r\n\r\n";
     send(fd, first.data(), first.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(milliseconds(100));  // one request at a time, as a front sends
-    send(fd, second.data(), second.size(), MSG_NOSIGNAL);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return reply;
+    return test::Complete(fd, "GET http://x/nothing HTTP/1.1\r\nConnection: close\r\n\r\n");
   };
   const std::string reply = twice(server_.port());
   EXPECT_NE(reply.find("404 Not Found"), std::string::npos) << reply.substr(0, 200);
@@ -200,22 +192,12 @@ TEST(HttpServerProgram, SigtermLetsRequestsInProgressFinish) {
   ASSERT_TRUE(server.child().WaitFor("finishing the requests in progress"));
   EXPECT_EQ(test::Connect(server.port()), -1);
   for (const auto& [fd, rest] : halfSent) {
-    send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-      reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
+    const std::string reply = test::Complete(fd, rest);
     EXPECT_EQ(test::EntryIdIn(BodyOf(reply)).size(), 16u) << reply;
   }
   EXPECT_EQ(server.child().Stop(SIGTERM), 0);
-  std::size_t logged = 0;
-  for (std::size_t at = 0;
-       (at = server.child().output().find("/0/\" proxy-form 200 ", at + 1)) != std::string::npos;) {
-    ++logged;
-  }
-  EXPECT_EQ(logged, 8u) << server.child().output();
+  EXPECT_EQ(test::Occurrences(server.child().output(), "/0/\" proxy-form 200 "), 8u)
+      << server.child().output();
 }
 
 // Started with 64 descriptors, the server refuses what it cannot hold at once and does not

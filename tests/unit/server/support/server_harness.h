@@ -113,21 +113,25 @@ inline int Connect(int port, const char* from = "127.0.0.1") {
   return -1;
 }
 
-// Sends request and reads until the peer closes or timeoutMs pass: what arrived.
-inline std::string Exchange(int port, std::string_view request, int timeoutMs = 5000) {
-  const int fd = Connect(port);
+// Sends the rest of a request over an open connection (closed here) and reads until the
+// peer closes or timeoutMs pass: what arrived.
+inline std::string Complete(int fd, std::string_view rest, int timeoutMs = 5000) {
   const timeval limit{timeoutMs / 1000, suseconds_t{timeoutMs % 1000} * 1000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string reply;
   char buffer[65536];
   ssize_t n = 0;
-  for (std::size_t sent = 0; fd >= 0 && sent < request.size() && n >= 0; sent += std::size_t(n)) {
-    n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+  for (std::size_t sent = 0; fd >= 0 && sent < rest.size() && n >= 0; sent += std::size_t(n)) {
+    n = send(fd, rest.data() + sent, rest.size() - sent, MSG_NOSIGNAL);
   }
   while (fd >= 0 && (n = recv(fd, buffer, sizeof buffer, 0)) > 0)
     reply.append(buffer, std::size_t(n));
   if (fd >= 0) close(fd);
   return reply;
+}
+
+inline std::string Exchange(int port, std::string_view request, int timeoutMs = 5000) {
+  return Complete(Connect(port), request, timeoutMs);
 }
 
 // The cases of a table written as one text, "|" between them.
@@ -138,6 +142,12 @@ inline std::vector<std::string> Cases(std::string_view joined) {
     cases.emplace_back(joined.substr(at, bar - at));
   }
   return cases;
+}
+
+inline std::size_t Occurrences(const std::string& text, std::string_view part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 inline int StatusOf(const std::string& reply) {
