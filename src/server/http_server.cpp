@@ -211,19 +211,19 @@ void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection,
 }
 
 MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Reply reply) {
-  auto* body = new std::string(std::move(reply.body));
+  // The response owns the text from here on and frees it when it is sent.
+  auto body = std::make_unique<std::string>(std::move(reply.body));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      body->size(), body->data(), [](void* text) { delete static_cast<std::string*>(text); }, body);
-  if (response == nullptr) {
-    delete body;
-    return MHD_NO;
-  }
+      body->size(), body->data(), [](void* text) { delete static_cast<std::string*>(text); },
+      body.get());
+  if (response == nullptr) return MHD_NO;
+  r.bytes = body->size();
+  body.release();
   MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
   MHD_add_response_header(response, "Cache-Control", "no-store");
   // Stopping: no kept-alive connection may outlast its reply.
   if (stopping) MHD_add_response_header(response, "Connection", "close");
   r.status = HttpStatus(reply.outcome);
-  r.bytes = body->size();
   const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(r.status), response);
   MHD_destroy_response(response);
   return queued;
@@ -297,19 +297,18 @@ Connection* ConnectionOf(MHD_Connection* c) {
 
 void OnConnection(void* cls, MHD_Connection* c, void** socketContext,
                   MHD_ConnectionNotificationCode code) {
+  // The library holds the connection's state from its start to its close.
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-    auto* connection = new Connection();
+    auto connection = std::make_unique<Connection>();
     const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     connection->peer = PeerText(info == nullptr ? nullptr : info->client_addr);
-    *socketContext = connection;
+    *socketContext = connection.release();
     return;
   }
-  auto* connection = static_cast<Connection*>(*socketContext);
-  if (connection == nullptr) return;
-  // A request that never got its reply: its head or body stopped, or the client left.
-  StateOf(cls).Finish(c, *connection, " closed");
-  delete connection;
+  const std::unique_ptr<Connection> connection(static_cast<Connection*>(*socketContext));
   *socketContext = nullptr;
+  // A request that never got its reply: its head or body stopped, or the client left.
+  if (connection) StateOf(cls).Finish(c, *connection, " closed");
 }
 
 // Called as soon as a request line has arrived: the request begins here, or at accept for
@@ -376,6 +375,11 @@ int RankingHttpServer::Start(const std::string& host, int port) {
   }
   const ServerOptions& o = state_->options;
   State* state = state_.get();
+  state->stopping = false;
+  state->workersEnd = false;
+  for (int i = 0; i < std::max(o.entryWorkers, 1); ++i) {
+    state->workers.emplace_back([state] { state->Work(); });
+  }
   state->daemon = MHD_start_daemon(
       flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &OnRequest, state,
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_LISTEN_BACKLOG_SIZE,
@@ -385,17 +389,14 @@ int RankingHttpServer::Start(const std::string& host, int port) {
       o.connectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, state,
       MHD_OPTION_URI_LOG_CALLBACK, &OnRequestLine, state, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted,
       state, MHD_OPTION_END);
-  if (state->daemon == nullptr) return -1;
-  const MHD_DaemonInfo* info = MHD_get_daemon_info(state->daemon, MHD_DAEMON_INFO_BIND_PORT);
+  const MHD_DaemonInfo* info = state->daemon == nullptr
+                                   ? nullptr
+                                   : MHD_get_daemon_info(state->daemon, MHD_DAEMON_INFO_BIND_PORT);
   if (info == nullptr || info->port == 0) {
-    MHD_stop_daemon(state->daemon);
+    if (state->daemon != nullptr) MHD_stop_daemon(state->daemon);
     state->daemon = nullptr;
+    state->StopWorkers();
     return -1;
-  }
-  state->stopping = false;
-  state->workersEnd = false;
-  for (int i = 0; i < std::max(o.entryWorkers, 1); ++i) {
-    state->workers.emplace_back([state] { state->Work(); });
   }
   return info->port;
 }
