@@ -218,7 +218,7 @@ MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Repl
       body.get());
   if (response == nullptr) return MHD_NO;
   r.bytes = body->size();
-  body.release();
+  static_cast<void>(body.release());
   MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
   MHD_add_response_header(response, "Cache-Control", "no-store");
   // Stopping: no kept-alive connection may outlast its reply.

@@ -80,6 +80,7 @@ TEST_F(Front, DISABLED_EntryPagesInWavesAreAnsweredAtOnce) {
   for (int wave = 0; wave < 3; ++wave) {
     std::vector<std::thread> players;
     std::mutex mutex;
+    players.reserve(32);
     for (int i = 0; i < 32; ++i) {
       players.emplace_back([&, i] {
         const Clock::time_point start = Clock::now();

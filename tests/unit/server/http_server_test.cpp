@@ -75,9 +75,9 @@ TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
 
 // Silent connections cost a socket each, no worker: downloads beside them are answered at once.
 TEST_F(HttpServerTest, SilentConnectionsHoldNothingANewRequestNeeds) {
-  std::vector<int> silent;
-  for (int i = 0; i < 64; ++i) {
-    silent.push_back(test::Connect(server_.port(), i % 2 == 0 ? "127.0.0.2" : "127.0.0.3"));
+  std::vector<int> silent(64);
+  for (std::size_t i = 0; i < silent.size(); ++i) {
+    silent[i] = test::Connect(server_.port(), i % 2 == 0 ? "127.0.0.2" : "127.0.0.3");
   }
   for (int i = 0; i < 5; ++i) EXPECT_EQ(StatusOf(Exchange(server_.port(), kDownload, 1000)), 200);
   for (const int fd : silent) close(fd);
@@ -208,9 +208,9 @@ TEST(HttpServerProgram, TooFewDescriptorsRefuseWithoutSpinning) {
   ASSERT_GT(server.port(), 0);
   EXPECT_NE(server.child().output().find("up to 40 connections, from a limit of 64 open files"),
             std::string::npos);
-  std::vector<int> held;
-  for (int i = 0; i < 150; ++i) {
-    held.push_back(test::Connect(server.port(), ("127.0.0." + std::to_string(2 + i % 8)).c_str()));
+  std::vector<int> held(150);
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    held[i] = test::Connect(server.port(), ("127.0.0." + std::to_string(2 + i % 8)).c_str());
   }
   const auto cpu = [&] {
     std::ifstream stat("/proc/" + std::to_string(server.child().pid()) + "/stat");
