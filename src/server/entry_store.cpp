@@ -3,13 +3,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <set>
 
 namespace qlan::server {
 namespace {
 
-// Ranking order on a route: shorter time first, then longer distance, then the earlier
-// entry (rowid grows with every insert). The digest is added to older databases by Upgrade.
+// The digest and hidden columns are added to older databases by Upgrade, and the indexes
+// after it, since they name those columns.
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS entries ("
     " id TEXT NOT NULL UNIQUE,"
@@ -18,12 +19,38 @@ constexpr char kSchema[] =
     " distance INTEGER NOT NULL,"
     " created INTEGER NOT NULL,"
     " replay BLOB NOT NULL,"
-    " digest BLOB);"
-    "CREATE INDEX IF NOT EXISTS entries_by_rank ON entries (route, time_ticks, distance DESC);";
-constexpr char kDigestIndex[] =
-    "CREATE UNIQUE INDEX IF NOT EXISTS entries_by_digest ON entries (digest);";
+    " digest BLOB,"
+    " hidden INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE IF NOT EXISTS moderation ("
+    " entry TEXT NOT NULL, at INTEGER NOT NULL, hidden INTEGER NOT NULL, reason TEXT NOT NULL);";
+// Ranking order on a route: shorter time first, then longer distance, then the earlier
+// entry (rowid grows with every insert); withdrawn entries are left out of the index.
+constexpr char kIndexes[] =
+    "CREATE UNIQUE INDEX IF NOT EXISTS entries_by_digest ON entries (digest);"
+    "DROP INDEX IF EXISTS entries_by_rank;"
+    "CREATE INDEX IF NOT EXISTS shown_by_rank ON entries (route, time_ticks, distance DESC)"
+    " WHERE hidden = 0;";
+constexpr char kEntryColumns[] = "SELECT id, route, time_ticks, distance, created, hidden";
+constexpr char kRankOrder[] = " ORDER BY time_ticks, distance DESC, rowid";
 constexpr int kWriteBusyMs = 5000;  // then the entry is refused with 503
 constexpr int kReadBusyMs = 1000;   // WAL readers wait only in rare cases (recovery)
+
+// One read transaction over several statements, so that what they read agrees.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(sqlite3* db) noexcept
+      : db_(db), ok_(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {}
+  ~ReadTransaction() {
+    if (ok_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  bool ok() const noexcept { return ok_; }
+
+ private:
+  sqlite3* db_;
+  bool ok_;
+};
 
 // Resets a statement when it goes out of scope, so that no read transaction stays open.
 class StatementUse {
@@ -54,7 +81,7 @@ std::uint32_t ColumnU32(const SqliteStatement& s, int column) {
   return v < 0 ? 0u : (v > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v));
 }
 
-// Columns id, route, time_ticks, distance, created.
+// The columns of kEntryColumns.
 void ReadEntry(const SqliteStatement& s, StoredEntry* e) {
   const unsigned char* id = sqlite3_column_text(s.get(), 0);
   e->id.assign(id ? reinterpret_cast<const char*>(id) : "",
@@ -63,11 +90,23 @@ void ReadEntry(const SqliteStatement& s, StoredEntry* e) {
   e->timeTicks = ColumnU32(s, 2);
   e->distance = ColumnU32(s, 3);
   e->created = sqlite3_column_int64(s.get(), 4);
+  e->hidden = sqlite3_column_int(s.get(), 5) != 0;
 }
 
-SqliteStatement Prepare(sqlite3* db, const char* sql) {
+// Steps through every row of a bound statement; kOk when all were read.
+StoreResult ReadEntries(const SqliteStatement& s, std::vector<StoredEntry>* rows) {
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    StoredEntry e;
+    ReadEntry(s, &e);
+    rows->push_back(std::move(e));
+  }
+  return rc == SQLITE_DONE ? StoreResult::kOk : StoreResult::kFailed;
+}
+
+SqliteStatement Prepare(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* s = nullptr;
-  sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+  sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr);
   return SqliteStatement(s);
 }
 
@@ -105,17 +144,7 @@ std::string_view RunBytes(const void* blob, int size) {
 // Gives a database written without digests its column, within the open transaction: the
 // first copy of each run gets the digest, later copies of it keep theirs empty (they stay
 // entries, with their identifiers and pages, and new posts of the run find the first).
-bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
-  bool hasDigest = false;
-  {
-    const SqliteStatement columns = Prepare(db, "PRAGMA table_info(entries);");
-    while (columns && sqlite3_step(columns.get()) == SQLITE_ROW) {
-      const unsigned char* name = sqlite3_column_text(columns.get(), 1);
-      hasDigest |=
-          name != nullptr && std::string_view(reinterpret_cast<const char*>(name)) == "digest";
-    }
-  }
-  if (hasDigest) return true;
+bool AddDigests(sqlite3* db, std::string* note, std::string* error) {
   if (!Exec(db, "ALTER TABLE entries ADD COLUMN digest BLOB;", error)) return false;
   const SqliteStatement rows = Prepare(db, "SELECT rowid, replay FROM entries ORDER BY rowid;");
   const SqliteStatement set = Prepare(db, "UPDATE entries SET digest = ?1 WHERE rowid = ?2;");
@@ -154,6 +183,30 @@ bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
   return true;
 }
 
+// Brings an older database's entries table up to the schema; *note says what changed.
+bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
+  std::set<std::string, std::less<>> columns;
+  {
+    const SqliteStatement info = Prepare(db, "PRAGMA table_info(entries);");
+    while (info && sqlite3_step(info.get()) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(info.get(), 1);
+      if (name != nullptr) columns.emplace(reinterpret_cast<const char*>(name));
+    }
+  }
+  if (columns.count("digest") == 0 && !AddDigests(db, note, error)) return false;
+  if (columns.count("hidden") == 0) {
+    if (!Exec(db, "ALTER TABLE entries ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0;", error)) {
+      return false;
+    }
+    *note += std::string(note->empty() ? "" : "; ") + "entries can be withdrawn now";
+  }
+  return true;
+}
+
+bool Step(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 }  // namespace
 
 void SqliteCloser::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
@@ -169,7 +222,7 @@ void EntryStore::Close() noexcept {
     writer_.reset();
   }
   const std::lock_guard<std::mutex> lock(readMutex_);
-  for (SqliteStatement* s : {&find_, &rank_, &count_, &best_, &counts_, &version_}) s->reset();
+  for (SqliteStatement* s : {&find_, &rank_, &count_, &ranked_, &counts_, &version_}) s->reset();
   reader_.reset();
 }
 
@@ -187,7 +240,7 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
     return false;
   }
   if (!Exec(writer.get(), kSchema, error) || !Upgrade(writer.get(), &upgradeNote_, error) ||
-      !Exec(writer.get(), kDigestIndex, error) || !Exec(writer.get(), "COMMIT;", error)) {
+      !Exec(writer.get(), kIndexes, error) || !Exec(writer.get(), "COMMIT;", error)) {
     sqlite3_exec(writer.get(), "ROLLBACK;", nullptr, nullptr, nullptr);
     return false;
   }
@@ -208,22 +261,21 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   insert_ = Prepare(writer.get(),
                     "INSERT INTO entries (id, route, time_ticks, distance, created, replay, digest)"
                     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7);");
-  byDigest_ = Prepare(writer.get(),
-                      "SELECT id, route, time_ticks, distance, created FROM entries"
-                      " WHERE digest = ?1;");
-  find_ = Prepare(reader.get(),
-                  "SELECT id, route, time_ticks, distance, created, rowid FROM entries"
-                  " WHERE id = ?1;");
-  rank_ = Prepare(reader.get(),
-                  "SELECT COUNT(*) FROM entries WHERE route = ?1 AND (time_ticks < ?2 OR"
-                  " (time_ticks = ?2 AND (distance > ?3 OR (distance = ?3 AND rowid < ?4))));");
-  count_ = Prepare(reader.get(), "SELECT COUNT(*) FROM entries WHERE route = ?1;");
-  best_ = Prepare(reader.get(),
-                  "SELECT id, route, time_ticks, distance, created FROM entries WHERE route = ?1"
-                  " ORDER BY time_ticks, distance DESC, rowid LIMIT ?2;");
-  counts_ = Prepare(reader.get(), "SELECT route, COUNT(*) FROM entries GROUP BY route;");
+  byDigest_ =
+      Prepare(writer.get(), std::string(kEntryColumns) + " FROM entries WHERE digest = ?1;");
+  find_ = Prepare(reader.get(), std::string(kEntryColumns) + ", rowid FROM entries WHERE id = ?1;");
+  rank_ =
+      Prepare(reader.get(),
+              "SELECT COUNT(*) FROM entries WHERE route = ?1 AND hidden = 0 AND (time_ticks < ?2"
+              " OR (time_ticks = ?2 AND (distance > ?3 OR (distance = ?3 AND rowid < ?4))));");
+  count_ = Prepare(reader.get(), "SELECT COUNT(*) FROM entries WHERE route = ?1 AND hidden = 0;");
+  ranked_ = Prepare(reader.get(), std::string(kEntryColumns) +
+                                      " FROM entries WHERE route = ?1 AND hidden = 0" + kRankOrder +
+                                      " LIMIT ?2 OFFSET ?3;");
+  counts_ =
+      Prepare(reader.get(), "SELECT route, COUNT(*) FROM entries WHERE hidden = 0 GROUP BY route;");
   version_ = Prepare(reader.get(), "PRAGMA data_version;");
-  if (!insert_ || !byDigest_ || !find_ || !rank_ || !count_ || !best_ || !counts_ || !version_) {
+  if (!insert_ || !byDigest_ || !find_ || !rank_ || !count_ || !ranked_ || !counts_ || !version_) {
     *error = sqlite3_errmsg(insert_ && byDigest_ ? reader.get() : writer.get());
     return false;
   }
@@ -274,54 +326,72 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
 }
 
 StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
-                             std::uint32_t* routeCount) {
+                             std::uint32_t* routeCount, std::vector<StoredEntry>* around,
+                             std::uint32_t radius) {
   const std::lock_guard<std::mutex> lock(readMutex_);
   if (!reader_) return StoreResult::kFailed;
-  // One read transaction, so that the entry, its rank and the count agree.
-  if (sqlite3_exec(reader_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return StoreResult::kFailed;
-  }
-  StoreResult result = StoreResult::kFailed;
+  const ReadTransaction transaction(reader_.get());
+  if (!transaction.ok()) return StoreResult::kFailed;
   sqlite3_int64 rowid = 0;
   {
     const StatementUse use(find_);
     const int rc = BindText(find_, 1, id) ? sqlite3_step(find_.get()) : SQLITE_ERROR;
-    if (rc == SQLITE_ROW) {
-      ReadEntry(find_, entry);
-      rowid = sqlite3_column_int64(find_.get(), 5);
-      result = StoreResult::kOk;
-    } else if (rc == SQLITE_DONE) {
-      result = StoreResult::kNotFound;
-    }
+    if (rc == SQLITE_DONE) return StoreResult::kNotFound;
+    if (rc != SQLITE_ROW) return StoreResult::kFailed;
+    ReadEntry(find_, entry);
+    rowid = sqlite3_column_int64(find_.get(), 6);
   }
-  if (result == StoreResult::kOk) {
-    const StatementUse useRank(rank_);
-    const StatementUse useCount(count_);
+  if (ReadCount(entry->route, routeCount) != StoreResult::kOk) return StoreResult::kFailed;
+  *rank = 0;
+  if (entry->hidden) return StoreResult::kOk;
+  {
+    const StatementUse use(rank_);
     sqlite3_bind_int64(rank_.get(), 1, entry->route);
     sqlite3_bind_int64(rank_.get(), 2, entry->timeTicks);
     sqlite3_bind_int64(rank_.get(), 3, entry->distance);
     sqlite3_bind_int64(rank_.get(), 4, rowid);
-    sqlite3_bind_int64(count_.get(), 1, entry->route);
-    if (sqlite3_step(rank_.get()) == SQLITE_ROW && sqlite3_step(count_.get()) == SQLITE_ROW) {
-      *rank = ColumnU32(rank_, 0) + 1;
-      *routeCount = ColumnU32(count_, 0);
-    } else {
-      result = StoreResult::kFailed;
-    }
+    if (sqlite3_step(rank_.get()) != SQLITE_ROW) return StoreResult::kFailed;
+    *rank = ColumnU32(rank_, 0) + 1;
   }
-  sqlite3_exec(reader_.get(), "COMMIT", nullptr, nullptr, nullptr);
-  return result;
+  if (around == nullptr) return StoreResult::kOk;
+  const std::uint32_t above = std::min(*rank - 1, radius);
+  return ReadRanked(entry->route, *rank - 1 - above, above + 1 + radius, around);
+}
+
+StoreResult EntryStore::ReadCount(std::uint32_t route, std::uint32_t* count) {
+  const StatementUse use(count_);
+  sqlite3_bind_int64(count_.get(), 1, route);
+  if (sqlite3_step(count_.get()) != SQLITE_ROW) return StoreResult::kFailed;
+  *count = ColumnU32(count_, 0);
+  return StoreResult::kOk;
+}
+
+StoreResult EntryStore::ReadRanked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
+                                   std::vector<StoredEntry>* rows) {
+  const StatementUse use(ranked_);
+  sqlite3_bind_int64(ranked_.get(), 1, route);
+  sqlite3_bind_int64(ranked_.get(), 2, limit);
+  sqlite3_bind_int64(ranked_.get(), 3, offset);
+  return ReadEntries(ranked_, rows);
+}
+
+StoreResult EntryStore::Ranked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
+                               std::vector<StoredEntry>* rows, std::uint32_t* routeCount) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const ReadTransaction transaction(reader_.get());
+  if (!transaction.ok() || ReadCount(route, routeCount) != StoreResult::kOk) {
+    return StoreResult::kFailed;
+  }
+  return ReadRanked(route, offset, limit, rows);
 }
 
 StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   const std::lock_guard<std::mutex> lock(readMutex_);
   if (!reader_) return StoreResult::kFailed;
   routes->assign(static_cast<std::size_t>(kRouteCount), RouteStanding());
-  // One read transaction, so that counts and best lists agree.
-  if (sqlite3_exec(reader_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return StoreResult::kFailed;
-  }
-  StoreResult result = StoreResult::kOk;
+  const ReadTransaction transaction(reader_.get());
+  if (!transaction.ok()) return StoreResult::kFailed;
   {
     const StatementUse use(counts_);
     int rc;
@@ -332,24 +402,97 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
         (*routes)[route - first].count = ColumnU32(counts_, 1);
       }
     }
-    if (rc != SQLITE_DONE) result = StoreResult::kFailed;
+    if (rc != SQLITE_DONE) return StoreResult::kFailed;
   }
-  for (int i = 0; i < kRouteCount && result == StoreResult::kOk; ++i) {
+  for (int i = 0; i < kRouteCount; ++i) {
     RouteStanding& standing = (*routes)[static_cast<std::size_t>(i)];
-    if (standing.count == 0) continue;
-    const StatementUse use(best_);
-    sqlite3_bind_int64(best_.get(), 1, kFirstRoute + i);
-    sqlite3_bind_int64(best_.get(), 2, static_cast<sqlite3_int64>(kBestPerRoute));
-    int rc;
-    while ((rc = sqlite3_step(best_.get())) == SQLITE_ROW) {
-      StoredEntry e;
-      ReadEntry(best_, &e);
-      standing.best.push_back(std::move(e));
+    if (standing.count != 0 &&
+        ReadRanked(static_cast<std::uint32_t>(kFirstRoute + i), 0,
+                   static_cast<std::uint32_t>(kBestPerRoute), &standing.best) != StoreResult::kOk) {
+      return StoreResult::kFailed;
     }
-    if (rc != SQLITE_DONE) result = StoreResult::kFailed;
   }
-  sqlite3_exec(reader_.get(), "COMMIT", nullptr, nullptr, nullptr);
-  return result;
+  return StoreResult::kOk;
+}
+
+StoreResult EntryStore::Replay(std::string_view id, StoredEntry* entry, std::string* bytes) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const SqliteStatement s =
+      Prepare(reader_.get(), std::string(kEntryColumns) + ", replay FROM entries WHERE id = ?1;");
+  const int rc = s && BindText(s, 1, id) ? sqlite3_step(s.get()) : SQLITE_ERROR;
+  if (rc == SQLITE_DONE) return StoreResult::kNotFound;
+  if (rc != SQLITE_ROW) return StoreResult::kFailed;
+  ReadEntry(s, entry);
+  const void* blob = sqlite3_column_blob(s.get(), 6);
+  bytes->assign(static_cast<const char*>(blob),
+                blob == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(s.get(), 6)));
+  return StoreResult::kOk;
+}
+
+StoreResult EntryStore::Latest(std::uint32_t route, std::uint32_t count,
+                               std::vector<StoredEntry>* rows) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const SqliteStatement s =
+      Prepare(reader_.get(), std::string(kEntryColumns) +
+                                 " FROM entries WHERE ?1 = 0 OR route = ?1 ORDER BY rowid DESC"
+                                 " LIMIT ?2;");
+  if (!s) return StoreResult::kFailed;
+  sqlite3_bind_int64(s.get(), 1, route);
+  sqlite3_bind_int64(s.get(), 2, count);
+  return ReadEntries(s, rows);
+}
+
+StoreResult EntryStore::History(std::string_view id, std::vector<ModerationEvent>* events) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const SqliteStatement s = Prepare(
+      reader_.get(), "SELECT at, hidden, reason FROM moderation WHERE entry = ?1 ORDER BY rowid;");
+  if (!s || !BindText(s, 1, id)) return StoreResult::kFailed;
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    const unsigned char* reason = sqlite3_column_text(s.get(), 2);
+    events->push_back({sqlite3_column_int64(s.get(), 0), sqlite3_column_int(s.get(), 1) != 0,
+                       reason ? reinterpret_cast<const char*>(reason) : ""});
+  }
+  return rc == SQLITE_DONE ? StoreResult::kOk : StoreResult::kFailed;
+}
+
+StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_view reason,
+                                  std::int64_t now) {
+  const std::lock_guard<std::mutex> lock(writeMutex_);
+  if (!writer_ || !Step(writer_.get(), "BEGIN IMMEDIATE")) return StoreResult::kFailed;
+  StoreResult result = StoreResult::kFailed;
+  {
+    const SqliteStatement change =
+        Prepare(writer_.get(), "UPDATE entries SET hidden = ?2 WHERE id = ?1 AND hidden <> ?2;");
+    const SqliteStatement record =
+        Prepare(writer_.get(),
+                "INSERT INTO moderation (entry, at, hidden, reason) VALUES (?1, ?2, ?3, ?4);");
+    const SqliteStatement exists = Prepare(writer_.get(), "SELECT 1 FROM entries WHERE id = ?1;");
+    if (change && record && exists && BindText(change, 1, id) &&
+        sqlite3_bind_int(change.get(), 2, hidden ? 1 : 0) == SQLITE_OK &&
+        sqlite3_step(change.get()) == SQLITE_DONE) {
+      if (sqlite3_changes(writer_.get()) == 1) {
+        result = BindText(record, 1, id) && sqlite3_bind_int64(record.get(), 2, now) == SQLITE_OK &&
+                         sqlite3_bind_int(record.get(), 3, hidden ? 1 : 0) == SQLITE_OK &&
+                         BindText(record, 4, reason) && sqlite3_step(record.get()) == SQLITE_DONE
+                     ? StoreResult::kOk
+                     : StoreResult::kFailed;
+      } else if (BindText(exists, 1, id)) {
+        const int rc = sqlite3_step(exists.get());
+        result = rc == SQLITE_ROW    ? StoreResult::kExisting
+                 : rc == SQLITE_DONE ? StoreResult::kNotFound
+                                     : StoreResult::kFailed;
+      }
+    }
+  }
+  if (result != StoreResult::kOk || !Step(writer_.get(), "COMMIT")) {
+    Step(writer_.get(), "ROLLBACK");
+    return result == StoreResult::kOk ? StoreResult::kFailed : result;
+  }
+  return StoreResult::kOk;
 }
 
 }  // namespace qlan::server

@@ -29,9 +29,18 @@ struct StoredEntry {
   std::uint32_t timeTicks = 0;
   std::uint32_t distance = 0;
   std::int64_t created = 0;  // seconds since 1970-01-01 UTC
+  bool hidden = false;       // withdrawn by the operator: in no table, page or download
 };
 
-// One route of the ranking: how many entries it has and its best ones in rank order.
+// One withdrawal or return of an entry by the operator.
+struct ModerationEvent {
+  std::int64_t at = 0;
+  bool hidden = false;
+  std::string reason;
+};
+
+// One route of the ranking: how many shown entries it has and its best ones in rank order.
+// Withdrawn entries count nowhere and rank nowhere.
 struct RouteStanding {
   std::uint32_t count = 0;
   std::vector<StoredEntry> best;  // at most kBestPerRoute
@@ -49,9 +58,9 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteCloser>;
 
 class EntryStore {
  public:
-  // Opens (creating when missing) the database and its schema; a database of the version
-  // without digests gains them (see upgradeNote). fullSync makes every commit reach the
-  // disk before it is acknowledged (synchronous=FULL), so that even a power cut keeps
+  // Opens (creating when missing) the database and its schema; an older database gains
+  // the digests and the withdrawal column and record (see upgradeNote). fullSync makes every commit
+  // reach the disk before it is acknowledged (synchronous=FULL), so that even a power cut keeps
   // acknowledged entries; otherwise only a killed process is survived.
   bool Open(const std::string& path, bool fullSync, std::string* error);
   void Close() noexcept;
@@ -61,12 +70,28 @@ class EntryStore {
   // kOk; kExisting with *entry replaced by the stored entry of the same run (same digest
   // of its validated bytes); kDuplicate (the identifier is taken) or kFailed.
   StoreResult Add(StoredEntry* entry, std::string_view replay, const Sha256Digest& digest);
-  // kOk with the entry, its rank on its route (1 = best) and the route's entry count;
-  // kNotFound or kFailed.
+  // kOk with the entry (a withdrawn one too), its rank on its route (1 = best; 0 when
+  // withdrawn), the route's entry count and, when asked, the entries ranked up to radius
+  // above and below it, itself included; kNotFound or kFailed. All from one moment.
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
-                   std::uint32_t* routeCount);
+                   std::uint32_t* routeCount, std::vector<StoredEntry>* around = nullptr,
+                   std::uint32_t radius = 0);
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
+  // The route's entries ranked offset + 1 on, at most limit, and its entry count.
+  StoreResult Ranked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
+                     std::vector<StoredEntry>* rows, std::uint32_t* routeCount);
+  // kOk with the entry (a withdrawn one too) and its stored replay; kNotFound or kFailed.
+  StoreResult Replay(std::string_view id, StoredEntry* entry, std::string* bytes);
+
+  // The operator's: the newest entries (withdrawn ones too) of a route, or of all when
+  // route is 0, newest first; an entry's withdrawals and returns, oldest first.
+  StoreResult Latest(std::uint32_t route, std::uint32_t count, std::vector<StoredEntry>* rows);
+  StoreResult History(std::string_view id, std::vector<ModerationEvent>* events);
+  // Withdraws (hidden) or returns an entry and records it with its time and reason: kOk;
+  // kExisting when it is so already (nothing recorded); kNotFound or kFailed.
+  StoreResult SetHidden(std::string_view id, bool hidden, std::string_view reason,
+                        std::int64_t now);
 
   // Changes whenever any connection, of this process or another, has committed (for
   // caches built from the standings); 0 when it cannot be read.
@@ -83,11 +108,16 @@ class EntryStore {
   SqliteStatement find_;
   SqliteStatement rank_;
   SqliteStatement count_;
-  SqliteStatement best_;
+  SqliteStatement ranked_;
   SqliteStatement counts_;
   SqliteStatement version_;
 
   std::string upgradeNote_;
+
+  // With readMutex_ held, inside a read transaction.
+  StoreResult ReadRanked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
+                         std::vector<StoredEntry>* rows);
+  StoreResult ReadCount(std::uint32_t route, std::uint32_t* count);
 };
 
 }  // namespace qlan::server

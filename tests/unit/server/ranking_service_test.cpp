@@ -157,12 +157,15 @@ TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
   std::string error;
   ASSERT_TRUE(store.Open(path, false, &error)) << error;
   EXPECT_EQ(store.upgradeNote(),
-            "gave 2 entries their digest; 1 repeated copies of a run kept without one");
+            "gave 2 entries their digest; 1 repeated copies of a run kept without one; entries "
+            "can be withdrawn now");
   RankingService service(store);
   StoredEntry entry;
   ASSERT_EQ(service.AddReplay(run, 9, &entry), Outcome::kOk);
   EXPECT_EQ(entry.id, "AAAAAAAAAAAAAAAA");
   EXPECT_EQ(test::StoredCount(store), 3u);
+  EXPECT_EQ(store.SetHidden("CCCCCCCCCCCCCCCC", true, "test", 9), StoreResult::kOk);
+  EXPECT_EQ(test::StoredCount(store), 2u);
   store.Close();
   ASSERT_TRUE(store.Open(path, false, &error)) << error;
   EXPECT_EQ(store.upgradeNote(), "");
