@@ -19,6 +19,7 @@
 
 #include "app/text.h"
 #include "net/ranking.h"
+#include "server/pages.h"
 
 namespace qlan::server {
 namespace {
@@ -221,6 +222,10 @@ MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Repl
   static_cast<void>(body.release());
   MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
   MHD_add_response_header(response, "Cache-Control", "no-store");
+  if (!reply.fileName.empty()) {  // our own name: "r" and digits
+    const std::string disposition = "attachment; filename=\"" + reply.fileName + "\"";
+    MHD_add_response_header(response, "Content-Disposition", disposition.c_str());
+  }
   // Stopping: no kept-alive connection may outlast its reply.
   if (stopping) MHD_add_response_header(response, "Connection", "close");
   r.status = HttpStatus(reply.outcome);
@@ -260,10 +265,12 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
     return MHD_YES;
   }
   if (r.stage == Request::Stage::kReading) {
-    if (read && path == kScorePath) return Respond(c, r, service.ScoreTable());
-    if (read && path == kEntryPagePath) {
-      const char* id = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, kEntryIdField);
-      return Respond(c, r, service.EntryPage(id == nullptr ? "" : id));
+    if (read) {
+      const auto argument = [c](const char* name) {
+        const char* value = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
+        return std::string_view(value == nullptr ? "" : value);
+      };
+      return Respond(c, r, service.Read(path, argument(kEntryIdField), argument(kPageField)));
     }
     if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
     if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));

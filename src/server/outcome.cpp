@@ -20,6 +20,7 @@ constexpr OutcomeText kTexts[] = {
     {400, "リプレイの Base64 が不正です。(bad Base64)"},
     {404, "そのページはありません。(not found)"},
     {404, "そのエントリーはありません。(unknown entry)"},
+    {410, "このエントリーは取り下げられました。(withdrawn)"},
     {411, "Content-Length がありません。(length required)"},
     {413, "送信データが大きすぎます。(request body too large)"},
     {413, "リプレイが大きすぎます。(replay too large)"},

@@ -13,6 +13,7 @@ enum class Outcome {
   kBadBase64,
   kNotFound,
   kUnknownEntry,
+  kWithdrawn,  // the operator took the entry down
   kLengthRequired,
   kBodyTooLarge,
   kReplayTooLarge,

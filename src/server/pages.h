@@ -1,20 +1,45 @@
-// The HTML pages of the server (UTF-8, Japanese): the answer to an entry, the entry page
-// and the error pages.
+// The HTML pages of the server (UTF-8, Japanese, no script): the answer to an entry, the
+// ranking's index, each route's ranking, the entry page and the error pages.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/entry_store.h"
 #include "server/outcome.h"
 
 namespace qlan::server {
 
+// The site's own paths beside the tool's (net/ranking.h): the index, a route's ranking
+// ("/sw/qlan/ranking/710/", "?page=K" from the second page on) and an entry's replay.
+inline constexpr char kIndexPath[] = "/sw/qlan/";
+inline constexpr char kRankingPath[] = "/sw/qlan/ranking/";
+inline constexpr char kReplayPath[] = "/sw/qlan/replay/";
+inline constexpr char kPageField[] = "page";
+inline constexpr std::uint32_t kRowsPerPage = 50;
+// The entry page shows this many entries above and below the entry.
+inline constexpr std::uint32_t kNeighbours = 5;
+
+// How many pages a route of count entries has (one even when it is empty).
+std::uint32_t PageCount(std::uint32_t count) noexcept;
+// The download name of a route's replay, "r710.replay".
+std::string ReplayFileName(std::uint32_t route);
+
+// Every route with its number of entries and its best entry; routes[0] is route 710.
+std::string RenderIndex(const std::vector<RouteStanding>& routes);
+
+// Page `page` of a route of routeCount entries: rows are ranked (page - 1) * kRowsPerPage + 1 on.
+std::string RenderRoutePage(std::uint32_t route, std::uint32_t page, std::uint32_t routeCount,
+                            const std::vector<StoredEntry>& rows);
+
 // The tool takes the identifier from the line that begins with "**ID:".
 std::string RenderEntryAccepted(const StoredEntry& entry);
 
-// Route, distance and time with the tool's labels, date (Japan time) and rank.
-std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::uint32_t routeCount);
+// Route, distance and time with the tool's labels, date (Japan time) and rank; then the
+// entries around it as EntryStore::Find gives them with radius kNeighbours.
+std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::uint32_t routeCount,
+                            const std::vector<StoredEntry>& around);
 
 // A short page for a refused request, with the outcome's status and text.
 std::string RenderErrorPage(Outcome outcome);

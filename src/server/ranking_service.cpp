@@ -16,6 +16,24 @@ namespace {
 
 constexpr char kHtml[] = "text/html; charset=utf-8";
 
+Reply HtmlReply(std::string body) {
+  Reply r;
+  r.contentType = kHtml;
+  r.body = std::move(body);
+  return r;
+}
+
+// A number written as digits without leading zeros, 1 to 999,999; 0 for anything else.
+std::uint32_t PlainNumber(std::string_view text) noexcept {
+  if (text.empty() || text.size() > 6 || text[0] == '0') return 0;
+  std::uint32_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return n;
+}
+
 }  // namespace
 
 Reply ErrorReply(Outcome outcome) {
@@ -92,10 +110,7 @@ Reply RankingService::PostEntry(std::string_view contentType, std::string_view b
   StoredEntry entry;
   const Outcome outcome = AddReplay(replay, now, &entry);
   if (outcome != Outcome::kOk) return ErrorReply(outcome);
-  Reply r;
-  r.contentType = kHtml;
-  r.body = RenderEntryAccepted(entry);
-  return r;
+  return HtmlReply(RenderEntryAccepted(entry));
 }
 
 Reply RankingService::EntryPage(std::string_view uniqueId) {
@@ -103,13 +118,66 @@ Reply RankingService::EntryPage(std::string_view uniqueId) {
   StoredEntry entry;
   std::uint32_t rank = 0;
   std::uint32_t count = 0;
-  const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count);
+  std::vector<StoredEntry> around;
+  const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count, &around, kNeighbours);
   if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
   if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
+  return HtmlReply(RenderEntryPage(entry, rank, count, around));
+}
+
+Reply RankingService::Index() {
+  std::vector<RouteStanding> routes;
+  if (store_.Standings(&routes) != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  return HtmlReply(RenderIndex(routes));
+}
+
+Reply RankingService::RoutePage(std::string_view route, std::string_view page) {
+  const std::uint32_t number = route.size() == 3 ? PlainNumber(route) : 0;
+  const std::uint32_t pageNumber = page.empty() ? 1 : PlainNumber(page);
+  const auto first = static_cast<std::uint32_t>(kFirstRoute);
+  if (number < first || number - first >= static_cast<std::uint32_t>(kRouteCount) ||
+      pageNumber == 0) {
+    return ErrorReply(Outcome::kNotFound);
+  }
+  std::vector<StoredEntry> rows;
+  std::uint32_t count = 0;
+  if (store_.Ranked(number, (pageNumber - 1) * kRowsPerPage, kRowsPerPage, &rows, &count) !=
+      StoreResult::kOk) {
+    return ErrorReply(Outcome::kStoreReadFailed);
+  }
+  if (pageNumber > PageCount(count)) return ErrorReply(Outcome::kNotFound);
+  return HtmlReply(RenderRoutePage(number, pageNumber, count, rows));
+}
+
+Reply RankingService::ReplayFile(std::string_view id) {
+  if (!IsEntryIdShape(id)) return ErrorReply(Outcome::kUnknownEntry);
+  StoredEntry entry;
   Reply r;
-  r.contentType = kHtml;
-  r.body = RenderEntryPage(entry, rank, count);
+  const StoreResult found = store_.Replay(id, &entry, &r.body);
+  if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
+  if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
+  r.contentType = "application/octet-stream";
+  r.fileName = ReplayFileName(entry.route);
   return r;
+}
+
+Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
+                           std::string_view page) {
+  // What follows folder in the path; empty when the path is not under it.
+  const auto rest = [path](std::string_view folder) {
+    return path.substr(0, folder.size()) == folder ? path.substr(folder.size())
+                                                   : std::string_view();
+  };
+  if (path == kScorePath) return ScoreTable();
+  if (path == kEntryPagePath) return EntryPage(uniqueId);
+  if (path == kIndexPath) return Index();
+  if (const std::string_view route = rest(kRankingPath); route.size() == 4 && route[3] == '/') {
+    return RoutePage(route.substr(0, 3), page);
+  }
+  if (const std::string_view id = rest(kReplayPath); !id.empty()) return ReplayFile(id);
+  return ErrorReply(Outcome::kNotFound);
 }
 
 }  // namespace qlan::server

@@ -1,5 +1,5 @@
-// What the ranking server does for each of its three addresses, independent of the HTTP
-// library: tests and fuzzers call it directly.
+// What the ranking server does for each of its addresses, independent of the HTTP library:
+// tests and fuzzers call it directly.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -23,6 +23,7 @@ struct Reply {
   Outcome outcome = Outcome::kOk;
   std::string contentType;
   std::string body;
+  std::string fileName;  // offered as a download under this name when not empty
 };
 
 // The error page of an outcome, as every refusal is answered.
@@ -44,8 +45,15 @@ class RankingService {
   Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
+  // GET or HEAD of any path: the table, the entry page, the index, a route's ranking, a
+  // replay, or the 404 page. uniqueId and page are the query's fields of those names.
+  Reply Read(std::string_view path, std::string_view uniqueId, std::string_view page);
 
  private:
+  Reply Index();
+  Reply RoutePage(std::string_view route, std::string_view page);
+  Reply ReplayFile(std::string_view id);
+
   EntryStore& store_;
   std::mutex cacheMutex_;
   std::uint64_t cachedVersion_ = 0;

@@ -1,0 +1,116 @@
+// The ranking's pages through the service: order, paging at the edges, escaping, withdrawn
+// entries in the table, the pages and the replay download; no network here.
+#include "server/pages.h"
+
+#include <gtest/gtest.h>
+
+#include "server/score_table.h"
+#include "unit/server/support/server_harness.h"
+
+namespace qlan::server {
+namespace {
+
+class RankingPages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(store_.Open(folder_.Join("ranking.db"), false, &error)) << error;
+  }
+  // An entry stored as a valid run of these values would be (the replay bytes are not read).
+  StoredEntry Put(std::uint32_t route, std::uint32_t time, std::uint32_t distance,
+                  std::string id = "") {
+    const std::string n = std::to_string(++count_);
+    StoredEntry e{id.empty() ? std::string(16 - n.size(), 'E') + n : id, route, time, distance,
+                  1700000000};
+    Sha256Digest digest{};
+    digest[0] = static_cast<unsigned char>(count_);
+    digest[1] = static_cast<unsigned char>(count_ >> 8);
+    EXPECT_EQ(store_.Add(&e, "replay " + n, digest), StoreResult::kOk);
+    return e;
+  }
+  Reply Get(const std::string& path, std::string_view page = "") {
+    return service_.Read(path, "", page);
+  }
+
+  test::TempFolder folder_;
+  EntryStore store_;
+  RankingService service_{store_};
+  unsigned count_ = 0;
+};
+
+TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPage) {
+  const StoredEntry slow = Put(713, 500, 10), far = Put(713, 400, 20), near = Put(713, 400, 10),
+                    later = Put(713, 400, 20), fast = Put(713, 300, 1);
+  for (std::uint32_t i = 0; i < 101; ++i) Put(712, 1000 + i, 5);
+  Put(714, 1, 1, "<b>&\"x'");
+  const std::string page = Get("/sw/qlan/ranking/713/").body;
+  std::vector<std::size_t> at;
+  for (const StoredEntry* e : {&fast, &far, &later, &near, &slow}) at.push_back(page.find(e->id));
+  EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << page;
+  EXPECT_NE(service_.EntryPage(near.id).body.find(
+                "<tr class=\"self\" aria-current=\"true\"><td class=\"num\">4</td>"),
+            std::string::npos);
+
+  const std::string rank = "<td class=\"num\">";
+  // path, page, status, a text that must be there, one that must not.
+  const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
+      {"/sw/qlan/", "x", 200, "R 713</a></th><td class=\"num\">5</td>" + rank + DistanceLabel(1),
+       "<b>"},
+      {"/sw/qlan/", "", 200, "R 711</a></th><td class=\"num\">0</td><td colspan=\"3\">", "R 750"},
+      {"/sw/qlan/ranking/712/", "", 200, "/712/?page=2\">次のページ", "前のページ"},
+      {"/sw/qlan/ranking/712/", "2", 200, rank + "51</td>", rank + "50</td>"},
+      {"/sw/qlan/ranking/712/", "2", 200, "/712/\">前のページ", rank + "101</td>"},
+      {"/sw/qlan/ranking/712/", "3", 200, rank + "101</td>", "次のページ"},
+      {"/sw/qlan/ranking/711/", "", 200, "まだエントリーがありません", "<table>"},
+      {"/sw/qlan/ranking/714/", "", 200, "&lt;b&gt;&amp;&quot;x&#39;", "<b>"},
+      {"/sw/qlan/ranking/710/", "", 200, "次のルート（R 711）", "前のルート"},
+      {"/sw/qlan/ranking/749/", "", 200, "前のルート（R 748）", "次のルート"},
+  };
+  for (const auto& [path, number, status, there, absent] : cases) {
+    const Reply r = Get(path, number);
+    EXPECT_EQ(HttpStatus(r.outcome), status) << path << number;
+    EXPECT_NE(r.body.find(there), std::string::npos) << path << number << " " << there;
+    EXPECT_EQ(r.body.find(absent), std::string::npos) << path << number << " " << absent;
+  }
+  for (const std::string& path : test::Cases("/sw/qlan/ranking/709/|/sw/qlan/ranking/750/|"
+                                             "/sw/qlan/ranking/7100/|/sw/qlan/ranking/710|"
+                                             "/sw/qlan/replay/|/sw/qlan/index.html")) {
+    EXPECT_EQ(HttpStatus(Get(path).outcome), 404) << path;
+  }
+  for (const std::string& number : test::Cases("4|0|02|-1|x|1000000")) {
+    EXPECT_EQ(HttpStatus(Get("/sw/qlan/ranking/712/", number).outcome), 404) << number;
+  }
+  EXPECT_EQ(HttpStatus(Get("/sw/qlan/ranking/711/", "2").outcome), 404);
+}
+
+TEST_F(RankingPages, AWithdrawnEntryLeavesTheTablePagesAndDownloadUntilItReturns) {
+  const StoredEntry first = Put(745, 100, 1);
+  const StoredEntry second = Put(745, 200, 1);
+  const std::string table = service_.ScoreTable().body;
+  ASSERT_EQ(store_.SetHidden(first.id, true, "cheat", 5), StoreResult::kOk);
+  EXPECT_EQ(store_.SetHidden(first.id, true, "again", 6), StoreResult::kExisting);
+  EXPECT_EQ(store_.SetHidden("nobody", true, "x", 6), StoreResult::kNotFound);
+  // The game's table is that of the other entry alone.
+  std::vector<RouteStanding> alone(40);
+  alone[35] = {1, {second}};
+  const std::vector<unsigned char> expected = BuildHighScoreFile(alone);
+  EXPECT_EQ(service_.ScoreTable().body, std::string(expected.begin(), expected.end()));
+  EXPECT_EQ(HttpStatus(service_.EntryPage(first.id).outcome), 410);
+  EXPECT_EQ(HttpStatus(Get("/sw/qlan/replay/" + first.id).outcome), 410);
+  EXPECT_EQ(Get("/sw/qlan/ranking/745/").body.find(first.id), std::string::npos);
+  EXPECT_NE(service_.EntryPage(second.id).body.find("<td>1位 / 1件中</td>"), std::string::npos);
+
+  ASSERT_EQ(store_.SetHidden(first.id, false, "", 7), StoreResult::kOk);
+  EXPECT_EQ(service_.ScoreTable().body, table);
+  const Reply replay = Get("/sw/qlan/replay/" + first.id);
+  EXPECT_EQ(std::tie(replay.body, replay.fileName, replay.contentType),
+            std::tie("replay 1", "r745.replay", "application/octet-stream"));
+  std::vector<ModerationEvent> events;
+  ASSERT_EQ(store_.History(first.id, &events), StoreResult::kOk);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_TRUE(events[0].hidden && events[0].reason == "cheat" && events[0].at == 5 &&
+              !events[1].hidden && events[1].at == 7);
+}
+
+}  // namespace
+}  // namespace qlan::server
