@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/admin.h"
 #include "server/entry_store.h"
 #include "server/http_server.h"
 #include "server/ranking_service.h"
@@ -39,6 +40,7 @@ constexpr char kUsage[] =
     "  --behind-front      the client's address is the front's X-Real-IP line\n"
     "  --quiet             no request log\n"
     "  --help              this text\n"
+    "       qlan-ranking-server admin --db FILE COMMAND  (the operator's tools; admin --help)\n"
     "Connections are limited by the file descriptors the process may open (ulimit -n).\n";
 
 // Text straight to a stream, before the log's writer runs and for errors: whole or
@@ -150,6 +152,15 @@ std::uint64_t DescriptorLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "admin") {
+    std::string out;
+    std::string err;
+    const int code = qlan::server::RunAdmin(std::vector<std::string>(argv + 2, argv + argc),
+                                            qlan::server::NowSeconds(), &out, &err);
+    WriteText(1, out);
+    WriteText(2, err);
+    return code;
+  }
   Arguments args;
   const int parsed = ParseArguments(argc, argv, &args);
   if (parsed != 0) return parsed == 1 ? 0 : 2;

@@ -1,0 +1,162 @@
+// The operator's commands: list, show, hide, unhide and export entries.
+#include "server/admin.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "server/entry_store.h"
+#include "server/pages.h"
+
+namespace qlan::server {
+namespace {
+
+constexpr char kAdminUsage[] =
+    "usage: qlan-ranking-server admin --db FILE COMMAND\n"
+    "  list [--route N] [--last N]  the newest entries (20 unless --last), newest first\n"
+    "  show ID                      an entry, its rank, its replay's size, its withdrawals\n"
+    "  hide ID REASON               withdraw an entry: it leaves the table, every page and\n"
+    "                               the replay download; nothing is deleted\n"
+    "  unhide ID                    bring a withdrawn entry back\n"
+    "  export ID FILE               write the entry's stored replay to FILE\n";
+
+std::string EntryLine(const StoredEntry& e) {
+  return e.id + "  R " + std::to_string(e.route) + "  " + DistanceLabel(e.distance) + "  " +
+         TimeLabel(e.timeTicks) + "  " + JapanDateText(e.created) +
+         (e.hidden ? "  withdrawn" : "") + "\n";
+}
+
+// A whole decimal number within low..high; false otherwise.
+bool Number(const std::string& text, std::uint32_t low, std::uint32_t high, std::uint32_t* out) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *out = static_cast<std::uint32_t>(std::stoul(text));
+  return *out >= low && *out <= high;
+}
+
+struct Admin {
+  EntryStore& store;
+  std::string& out;
+  std::string& err;
+
+  // 0, or 1 with the reason in err.
+  int Check(StoreResult result, const std::string& id) {
+    if (result == StoreResult::kOk) return 0;
+    err +=
+        result == StoreResult::kNotFound ? "no entry " + id + "\n" : "cannot read the database\n";
+    return 1;
+  }
+
+  int List(std::uint32_t route, std::uint32_t last) {
+    std::vector<StoredEntry> rows;
+    if (Check(store.Latest(route, last, &rows), "") != 0) return 1;
+    for (const StoredEntry& e : rows) out += EntryLine(e);
+    return 0;
+  }
+
+  int Show(const std::string& id) {
+    StoredEntry e;
+    std::uint32_t rank = 0;
+    std::uint32_t count = 0;
+    std::string replay;
+    std::vector<ModerationEvent> events;
+    if (Check(store.Find(id, &e, &rank, &count), id) != 0 ||
+        Check(store.Replay(id, &e, &replay), id) != 0 ||
+        Check(store.History(id, &events), id) != 0) {
+      return 1;
+    }
+    out += EntryLine(e);
+    out += e.hidden ? "not ranked" : "rank " + std::to_string(rank);
+    out += " (" + std::to_string(count) + " shown entries on R " + std::to_string(e.route) +
+           "), replay " + std::to_string(replay.size()) + " bytes\n";
+    for (const ModerationEvent& m : events) {
+      out += JapanDateText(m.at) + (m.hidden ? "  withdrawn: " + m.reason : "  returned") + "\n";
+    }
+    return 0;
+  }
+
+  int SetHidden(const std::string& id, bool hidden, const std::string& reason, std::int64_t now) {
+    const StoreResult result = store.SetHidden(id, hidden, reason, now);
+    if (result == StoreResult::kExisting) {
+      err += id + (hidden ? " is withdrawn already" : " is not withdrawn") + "; nothing changed\n";
+      return 1;
+    }
+    if (result == StoreResult::kFailed) {
+      err += "cannot write the database\n";
+      return 1;
+    }
+    if (Check(result, id) != 0) return 1;
+    out += (hidden ? "withdrew " : "returned ") + id + "\n";
+    return 0;
+  }
+
+  int Export(const std::string& id, const std::string& path) {
+    StoredEntry e;
+    std::string replay;
+    if (Check(store.Replay(id, &e, &replay), id) != 0) return 1;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(replay.data(), static_cast<std::streamsize>(replay.size()));
+    file.close();
+    if (file.fail()) {
+      err += "cannot write " + path + "\n";
+      return 1;
+    }
+    out += "wrote " + std::to_string(replay.size()) + " bytes (R " + std::to_string(e.route) +
+           ") to " + path + "\n";
+    return 0;
+  }
+};
+
+}  // namespace
+
+int RunAdmin(const std::vector<std::string>& args, std::int64_t now, std::string* out,
+             std::string* err) {
+  const auto usage = [err](const std::string& message) {
+    *err += message + "\n" + kAdminUsage;
+    return 2;
+  };
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    *out += kAdminUsage;
+    return 0;
+  }
+  if (args.size() < 3 || args[0] != "--db") return usage("--db FILE and a command are needed");
+  const std::string& path = args[1];
+  const std::string& command = args[2];
+  const std::vector<std::string> rest(args.begin() + 3, args.end());
+  std::uint32_t route = 0;
+  std::uint32_t last = 20;
+  if (command == "list") {
+    for (std::size_t i = 0; i < rest.size(); i += 2) {
+      const bool known =
+          i + 1 < rest.size() && (rest[i] == "--route"  ? Number(rest[i + 1], 710, 749, &route)
+                                  : rest[i] == "--last" ? Number(rest[i + 1], 1, 100000, &last)
+                                                        : false);
+      if (!known) return usage("list takes --route 710..749 and --last 1..100000");
+    }
+  } else if (!((command == "show" || command == "unhide") && rest.size() == 1) &&
+             !((command == "hide" || command == "export") && rest.size() == 2)) {
+    return usage("unknown command or wrong arguments: " + command);
+  }
+  if (command == "hide" && rest[1].empty()) return usage("hide needs a reason");
+  // Opening creates a missing database; a mistyped path must not make an empty one.
+  if (access(path.c_str(), F_OK) != 0) {
+    *err += "no database at " + path + "\n";
+    return 1;
+  }
+  EntryStore store;
+  std::string error;
+  if (!store.Open(path, true, &error)) {
+    *err += path + ": " + error + "\n";
+    return 1;
+  }
+  if (!store.upgradeNote().empty()) *out += path + ": " + store.upgradeNote() + "\n";
+  Admin admin{store, *out, *err};
+  if (command == "list") return admin.List(route, last);
+  if (command == "show") return admin.Show(rest[0]);
+  if (command == "export") return admin.Export(rest[0], rest[1]);
+  return admin.SetHidden(rest[0], command == "hide", command == "hide" ? rest[1] : "", now);
+}
+
+}  // namespace qlan::server

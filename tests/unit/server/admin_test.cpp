@@ -1,0 +1,69 @@
+// The operator's commands as the program runs them, beside a server that serves the same
+// database from this process: what they print, and what the server shows at once.
+#include "server/admin.h"
+
+#include <gtest/gtest.h>
+
+#include "unit/server/support/server_harness.h"
+
+namespace qlan::server {
+namespace {
+
+TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
+  test::TempFolder folder;
+  const std::string db = folder.Join("ranking.db");
+  test::RunningServer server(db);
+  ASSERT_TRUE(server.ok());
+  const auto get = [&server](const std::string& path) {
+    return test::Exchange(server.port(), "GET " + path + " HTTP/1.0\n\n");
+  };
+  const std::string replay = test::KnownFile("replays/good/r710.replay");
+  const std::string id = test::EntryIdIn(
+      test::BodyOf(test::Exchange(server.port(), test::ToolRequest(test::ReplayForm(replay)))));
+  ASSERT_EQ(id.size(), 16u);
+  const std::string table = test::BodyOf(get("/sw/qlan/score.dat"));
+  const std::string page = "/sw/qlan/hsentry/1/?UNIQUE_ID=" + id;
+  const std::string saved = folder.Join("saved.replay");
+
+  // Arguments, exit code, a text in the output; in this order.
+  const std::tuple<std::string, int, std::string> steps[] = {
+      {"hide " + id + " 'cheated run'", 0, "withdrew " + id},
+      {"hide " + id + " again", 1, id + " is withdrawn already; nothing changed"},
+      {"list --route 710", 0, id + "  R 710  45,678m  "},
+      {"show " + id, 0, "  withdrawn: cheated run\n"},
+      {"unhide " + id, 0, "returned " + id},
+      {"list --last 1", 0, " (JST)\n"},
+      {"export " + id + " " + saved, 0,
+       "wrote " + std::to_string(replay.size()) + " bytes (R 710) to " + saved},
+      {"show AAAAAAAAAAAAAAAA", 1, "no entry AAAAAAAAAAAAAAAA"},
+      {"list --route 709", 2, "usage: "},
+      {"frobnicate", 2, "usage: "},
+  };
+  for (const auto& [words, code, text] : steps) {
+    test::ChildProcess admin(QLAN_SERVER_PROGRAM " admin --db " + db + " " + words);
+    EXPECT_EQ(admin.Stop(0), code) << words << "\n" << admin.output();
+    EXPECT_NE(admin.output().find(text), std::string::npos) << words << "\n" << admin.output();
+    if (words.rfind("hide", 0) == 0 && code == 0) {
+      EXPECT_EQ(test::BodyOf(get("/sw/qlan/score.dat")),
+                test::KnownFile("highscore/empty-table.ee"));
+      EXPECT_EQ(test::StatusOf(get(page)), 410);
+      EXPECT_EQ(test::StatusOf(get("/sw/qlan/replay/" + id)), 410);
+      EXPECT_EQ(get("/sw/qlan/ranking/710/").find(id), std::string::npos);
+    }
+    if (words.rfind("unhide", 0) == 0) {
+      EXPECT_EQ(test::BodyOf(get("/sw/qlan/score.dat")), table);
+      const std::string download = get("/sw/qlan/replay/" + id);
+      EXPECT_NE(download.find("\r\nContent-Disposition: attachment; filename=\"r710.replay\"\r\n"),
+                std::string::npos);
+      EXPECT_EQ(test::BodyOf(download), replay);
+    }
+  }
+  EXPECT_EQ(test::S(test::ReadAll(saved)), replay);
+  std::string out;
+  std::string err;
+  EXPECT_EQ(RunAdmin({"--db", folder.Join("none.db"), "list"}, 0, &out, &err), 1);
+  EXPECT_EQ(err, "no database at " + folder.Join("none.db") + "\n");
+}
+
+}  // namespace
+}  // namespace qlan::server
