@@ -68,9 +68,10 @@ struct Admin {
       return 1;
     }
     out += EntryLine(e);
-    out += e.hidden ? "not ranked" : "rank " + std::to_string(rank);
-    out += " (" + std::to_string(count) + " shown entries on R " + std::to_string(e.route) +
-           "), replay " + std::to_string(replay.size()) + " bytes\n";
+    const std::string shown = std::to_string(count) + " on R " + std::to_string(e.route);
+    out += e.hidden ? "not ranked (" + shown + " shown)"
+                    : "rank " + std::to_string(rank) + " of " + shown;
+    out += ", replay " + std::to_string(replay.size()) + " bytes\n";
     for (const ModerationEvent& m : events) {
       out += JapanDateText(m.at) + (m.hidden ? "  withdrawn: " + m.reason : "  returned") + "\n";
     }
@@ -135,9 +136,13 @@ int RunAdmin(const std::vector<std::string>& args, std::int64_t now, std::string
                                                         : false);
       if (!known) return usage("list takes --route 710..749 and --last 1..100000");
     }
-  } else if (!((command == "show" || command == "unhide") && rest.size() == 1) &&
-             !((command == "hide" || command == "export") && rest.size() == 2)) {
-    return usage("unknown command or wrong arguments: " + command);
+  } else {
+    const std::size_t words = command == "show" || command == "unhide"   ? 1
+                              : command == "hide" || command == "export" ? 2
+                                                                         : 0;
+    if (words == 0 || rest.size() != words) {
+      return usage("unknown command or wrong arguments: " + command);
+    }
   }
   if (command == "hide" && rest[1].empty()) return usage("hide needs a reason");
   // Opening creates a missing database; a mistyped path must not make an empty one.

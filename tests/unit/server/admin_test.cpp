@@ -40,7 +40,9 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
       {"frobnicate", 2, "usage: "},
   };
   for (const auto& [words, code, text] : steps) {
-    test::ChildProcess admin(QLAN_SERVER_PROGRAM " admin --db " + db + " " + words);
+    std::string command = QLAN_SERVER_PROGRAM " admin --db ";
+    command.append(db).append(" ").append(words);
+    test::ChildProcess admin(command);
     EXPECT_EQ(admin.Stop(0), code) << words << "\n" << admin.output();
     EXPECT_NE(admin.output().find(text), std::string::npos) << words << "\n" << admin.output();
     if (words.rfind("hide", 0) == 0 && code == 0) {

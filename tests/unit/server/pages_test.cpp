@@ -18,10 +18,10 @@ class RankingPages : public ::testing::Test {
   }
   // An entry stored as a valid run of these values would be (the replay bytes are not read).
   StoredEntry Put(std::uint32_t route, std::uint32_t time, std::uint32_t distance,
-                  std::string id = "") {
+                  std::string_view id = {}) {
     const std::string n = std::to_string(++count_);
-    StoredEntry e{id.empty() ? std::string(16 - n.size(), 'E') + n : id, route, time, distance,
-                  1700000000};
+    StoredEntry e{id.empty() ? std::string(16 - n.size(), 'E') + n : std::string(id), route, time,
+                  distance, 1700000000};
     Sha256Digest digest{};
     digest[0] = static_cast<unsigned char>(count_);
     digest[1] = static_cast<unsigned char>(count_ >> 8);
