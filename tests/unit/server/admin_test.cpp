@@ -1,7 +1,5 @@
 // The operator's commands as the program runs them, beside a server that serves the same
 // database from this process: what they print, and what the server shows at once.
-#include "server/admin.h"
-
 #include <gtest/gtest.h>
 
 #include "unit/server/support/server_harness.h"
@@ -32,16 +30,17 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
       {"list --route 710", 0, id + "  R 710  45,678m  "},
       {"show " + id, 0, "  withdrawn: cheated run\n"},
       {"unhide " + id, 0, "returned " + id},
-      {"list --last 1", 0, " (JST)\n"},
+      {"show " + id, 0, " (JST)  returned\n"},
       {"export " + id + " " + saved, 0,
        "wrote " + std::to_string(replay.size()) + " bytes (R 710) to " + saved},
       {"show AAAAAAAAAAAAAAAA", 1, "no entry AAAAAAAAAAAAAAAA"},
       {"list --route 709", 2, "usage: "},
       {"frobnicate", 2, "usage: "},
+      {"--db " + folder.Join("none.db") + " list", 1, "no database at "},  // and none made
   };
   for (const auto& [words, code, text] : steps) {
-    std::string command = QLAN_SERVER_PROGRAM " admin --db ";
-    command.append(db).append(" ").append(words);
+    std::string command = QLAN_SERVER_PROGRAM " admin ";
+    command.append(words.rfind("--db", 0) == 0 ? "" : "--db " + db + " ").append(words);
     test::ChildProcess admin(command);
     EXPECT_EQ(admin.Stop(0), code) << words << "\n" << admin.output();
     EXPECT_NE(admin.output().find(text), std::string::npos) << words << "\n" << admin.output();
@@ -61,10 +60,7 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
     }
   }
   EXPECT_EQ(test::S(test::ReadAll(saved)), replay);
-  std::string out;
-  std::string err;
-  EXPECT_EQ(RunAdmin({"--db", folder.Join("none.db"), "list"}, 0, &out, &err), 1);
-  EXPECT_EQ(err, "no database at " + folder.Join("none.db") + "\n");
+  EXPECT_NE(access(folder.Join("none.db").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -22,9 +22,8 @@ class RankingPages : public ::testing::Test {
     const std::string n = std::to_string(++count_);
     StoredEntry e{id.empty() ? std::string(16 - n.size(), 'E') + n : std::string(id), route, time,
                   distance, 1700000000};
-    Sha256Digest digest{};
-    digest[0] = static_cast<unsigned char>(count_);
-    digest[1] = static_cast<unsigned char>(count_ >> 8);
+    const Sha256Digest digest{static_cast<unsigned char>(count_),
+                              static_cast<unsigned char>(count_ >> 8)};
     EXPECT_EQ(store_.Add(&e, "replay " + n, digest), StoreResult::kOk);
     return e;
   }
@@ -56,7 +55,7 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
   const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
       {"/sw/qlan/", "x", 200, "R 713</a></th><td class=\"num\">5</td>" + rank + DistanceLabel(1),
        "<b>"},
-      {"/sw/qlan/", "", 200, "R 711</a></th><td class=\"num\">0</td><td colspan=\"3\">", "R 750"},
+      {"/sw/qlan/", "", 200, "R 711</a></th><td class=\"num\">0</td><td colspan=\"3\">", "R 709"},
       {"/sw/qlan/ranking/712/", "", 200, "/712/?page=2\">次のページ", "前のページ"},
       {"/sw/qlan/ranking/712/", "2", 200, rank + "51</td>", rank + "50</td>"},
       {"/sw/qlan/ranking/712/", "2", 200, "/712/\">前のページ", rank + "101</td>"},
@@ -72,15 +71,16 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
     EXPECT_NE(r.body.find(there), std::string::npos) << path << number << " " << there;
     EXPECT_EQ(r.body.find(absent), std::string::npos) << path << number << " " << absent;
   }
-  for (const std::string& path : test::Cases("/sw/qlan/ranking/709/|/sw/qlan/ranking/750/|"
-                                             "/sw/qlan/ranking/7100/|/sw/qlan/ranking/710|"
-                                             "/sw/qlan/replay/|/sw/qlan/index.html")) {
-    EXPECT_EQ(HttpStatus(Get(path).outcome), 404) << path;
+  // Other routes, paths and page numbers; a page past the end, also of an empty route.
+  for (const std::string& target : test::Cases(
+           "/sw/qlan/ranking/709/|/sw/qlan/ranking/750/|/sw/qlan/ranking/7100/|"
+           "/sw/qlan/ranking/710|/sw/qlan/replay/|/sw/qlan/index.html|/sw/qlan/ranking/711/ 2|"
+           "/sw/qlan/ranking/712/ 4|/sw/qlan/ranking/712/ 0|/sw/qlan/ranking/712/ 02|"
+           "/sw/qlan/ranking/712/ -1|/sw/qlan/ranking/712/ x|/sw/qlan/ranking/712/ 1000000")) {
+    const std::size_t space = std::min(target.find(' '), target.size());
+    const std::string number = target.substr(std::min(space + 1, target.size()));
+    EXPECT_EQ(HttpStatus(Get(target.substr(0, space), number).outcome), 404) << target;
   }
-  for (const std::string& number : test::Cases("4|0|02|-1|x|1000000")) {
-    EXPECT_EQ(HttpStatus(Get("/sw/qlan/ranking/712/", number).outcome), 404) << number;
-  }
-  EXPECT_EQ(HttpStatus(Get("/sw/qlan/ranking/711/", "2").outcome), 404);
 }
 
 TEST_F(RankingPages, AWithdrawnEntryLeavesTheTablePagesAndDownloadUntilItReturns) {
@@ -88,7 +88,6 @@ TEST_F(RankingPages, AWithdrawnEntryLeavesTheTablePagesAndDownloadUntilItReturns
   const StoredEntry second = Put(745, 200, 1);
   const std::string table = service_.ScoreTable().body;
   ASSERT_EQ(store_.SetHidden(first.id, true, "cheat", 5), StoreResult::kOk);
-  EXPECT_EQ(store_.SetHidden(first.id, true, "again", 6), StoreResult::kExisting);
   EXPECT_EQ(store_.SetHidden("nobody", true, "x", 6), StoreResult::kNotFound);
   // The game's table is that of the other entry alone.
   std::vector<RouteStanding> alone(40);
@@ -105,11 +104,6 @@ TEST_F(RankingPages, AWithdrawnEntryLeavesTheTablePagesAndDownloadUntilItReturns
   const Reply replay = Get("/sw/qlan/replay/" + first.id);
   EXPECT_EQ(std::tie(replay.body, replay.fileName, replay.contentType),
             std::tie("replay 1", "r745.replay", "application/octet-stream"));
-  std::vector<ModerationEvent> events;
-  ASSERT_EQ(store_.History(first.id, &events), StoreResult::kOk);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_TRUE(events[0].hidden && events[0].reason == "cheat" && events[0].at == 5 &&
-              !events[1].hidden && events[1].at == 7);
 }
 
 }  // namespace
