@@ -1,45 +1,35 @@
-"""The ranking's pages in headless Chromium, served by scripts/serve: the texts a player reads,
-where the links lead, no page wider than a 390-pixel phone, no axe-core violation. Saves a
-screenshot of each page at desktop and phone width on the way."""
-import argparse, base64, os, shutil, signal, socket, subprocess, tempfile, urllib.request
+# The ranking's pages in headless Chromium behind scripts/serve: the texts a player reads, where
+# the links lead, no page wider than a phone, no axe-core violation; screenshots on the way.
+# Arguments: scripts/serve, the server program, the replay folder, axe.min.js, the screenshot folder.
+import base64, os, shutil, signal, socket, subprocess, sys, tempfile, urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-
-parser = argparse.ArgumentParser()
-for name in ("serve", "server", "replays", "axe", "shots"):
-    parser.add_argument("--" + name, required=True)
-args = parser.parse_args()
+serve_script, server, replay_folder, axe_script, shots = sys.argv[1:6]
 results = []
-
-
 def check(ok, what):
     print(("ok   " if ok else "FAIL ") + what, flush=True)
     results.append(ok)
-
-
 tmp = tempfile.mkdtemp()
 # The known runs, and eleven slower copies of R 745 (the time is outside the checksum).
-replays = [os.path.join(args.replays, f"r{route}.replay") for route in (710, 712, 745)]
+replays = [os.path.join(replay_folder, f"r{route}.replay") for route in (710, 712, 745)]
 run = open(replays[2], "rb").read()
 for i in range(1, 12):
     replays.append(f"{tmp}/v{i}.replay")
     open(replays[-1], "wb").write(run[:6] + bytes([run[6] + i]) + run[7:])
 with socket.socket() as probe:
     probe.bind(("127.0.0.1", 0))
-    port = probe.getsockname()[1]
-site = f"http://127.0.0.1:{port}"
+    port, site = probe.getsockname()[1], f"http://127.0.0.1:{probe.getsockname()[1]}"
 serve = subprocess.Popen(
-    [args.serve, "--port", str(port), "--dir", tmp + "/serve", "--"]
+    [serve_script, "--port", str(port), "--dir", tmp + "/serve", "--"]
     + [word for path in replays for word in ("--add-replay", path)],
-    env=dict(os.environ, QLAN_SERVER_PROGRAM=args.server), stdout=subprocess.PIPE, text=True,
+    env=dict(os.environ, QLAN_SERVER_PROGRAM=server), stdout=subprocess.PIPE, text=True,
     start_new_session=True)
 while not serve.stdout.readline().startswith("serve: http://"):
     assert serve.poll() is None, "scripts/serve did not start"
 ids = {line.split()[1]: line.split()[3] for line in open(tmp + "/serve/server.log")
        if line.startswith("stored ")}
 seventh = ids[replays[8]]  # v6: rank 7 of the 12 entries of R 745
-
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
 for flag in ("headless", "no-sandbox", "disable-gpu", "disable-quic", "no-first-run",
@@ -47,10 +37,8 @@ for flag in ("headless", "no-sandbox", "disable-gpu", "disable-quic", "no-first-
              "user-data-dir=" + tmp + "/profile"):
     options.add_argument("--" + flag)
 driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-axe = open(args.axe).read()
-os.makedirs(args.shots, exist_ok=True)
-
-
+axe = open(axe_script).read()
+os.makedirs(shots, exist_ok=True)
 def visit(name, path, texts):
     for label, width in (("desktop", 1280), ("phone", 390)):
         driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
@@ -68,15 +56,11 @@ def visit(name, path, texts):
         height = driver.execute_script("return document.documentElement.scrollHeight")
         shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"captureBeyondViewport": True, "clip": {
             "x": 0, "y": 0, "width": width, "height": height, "scale": 1}})
-        open(f"{args.shots}/{name}-{label}.png", "wb").write(base64.b64decode(shot["data"]))
-
-
+        open(f"{shots}/{name}-{label}.png", "wb").write(base64.b64decode(shot["data"]))
 def follow(text, path, heading, index=0):
     driver.find_elements(By.LINK_TEXT, text)[index].click()
     h1 = driver.find_element(By.TAG_NAME, "h1").text
     check(driver.current_url == site + path and h1 == heading, f"{text} -> {driver.current_url} {h1}")
-
-
 try:
     visit("index", "/sw/qlan/", ["R 710", "R 749", "45,678m", "エントリーなし", "1:23'20"])
     visit("route", "/sw/qlan/ranking/745/", ["R 745 のランキング", "12 件中 1〜12 位", "1:23'20"])
@@ -84,15 +68,14 @@ try:
           ["7位 / 12件中", "前後の順位", "この記録", "リプレイ（r745.replay）"])
     driver.get(site + "/sw/qlan/")
     follow("R 745", "/sw/qlan/ranking/745/", "R 745 のランキング")
-    follow("次のルート（R 746）", "/sw/qlan/ranking/746/", "R 746 のランキング")
-    follow("ルート一覧", "/sw/qlan/", "ルート一覧")
-    follow("R 745", "/sw/qlan/ranking/745/", "R 745 のランキング")
     follow("詳細", "/sw/qlan/hsentry/1/?UNIQUE_ID=" + seventh, "R 745 のエントリー", 6)
     link = driver.find_element(By.PARTIAL_LINK_TEXT, "リプレイ").get_attribute("href")
     with urllib.request.urlopen(link) as reply:
         got = (reply.headers["Content-Disposition"], reply.read())
     check(got == ('attachment; filename="r745.replay"', open(replays[8], "rb").read()), f"{link}: {got[0]}")
     follow("R 745 のランキング", "/sw/qlan/ranking/745/", "R 745 のランキング")
+    follow("次のルート（R 746）", "/sw/qlan/ranking/746/", "R 746 のランキング")
+    follow("ルート一覧", "/sw/qlan/", "ルート一覧")
 finally:
     driver.quit()
     os.killpg(serve.pid, signal.SIGTERM)
