@@ -54,7 +54,7 @@ void WriteAll(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 void MakeFolder(const std::string& path);
 void SetReadOnly(const std::string& path, bool readOnly);
-// A known-answer file from the shared test data, e.g. "replays/good/r710.replay".
+// A known-answer file in tests/data, e.g. "replays/good/r710.replay".
 std::string TestDataPath(const std::string& relative);
 char Separator();
 
