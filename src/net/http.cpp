@@ -54,7 +54,7 @@ void RequestSender::send(const void* data, int count) noexcept {
   someSent_ = someSent_ || n > 0;
 }
 
-void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+void SendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
                      const char* proxyAddress, const char* userAgent,
                      std::string_view eol) noexcept {
   char line[2 * kLineBufferSize] = {};

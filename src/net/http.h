@@ -59,7 +59,7 @@ class RequestSender {
 };
 
 // Request line, Host and User-Agent lines with the exchange's line end (eol).
-void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+void SendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
                      const char* proxyAddress, const char* userAgent,
                      std::string_view eol) noexcept;
 

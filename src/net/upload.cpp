@@ -70,10 +70,10 @@ bool BuildEntryBody(ByteSource& replay, QString& body) noexcept {
   return true;
 }
 
-bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+bool SendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
                       const char* proxyAddress) noexcept {
   RequestSender sender(connection);
-  sendRequestHead(sender, "POST", kEntryPostPath, proxyAddress, userAgent, "\n");
+  SendRequestHead(sender, "POST", kEntryPostPath, proxyAddress, userAgent, "\n");
   sender.send("Connection: close\n");
   sender.send("Content-Type: multipart/form-data; boundary=------AaXx00\n");
   char lengthLine[40] = "Content-Length: ";
@@ -113,7 +113,7 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
 
   TcpConnection connection;
   if (openExchange(connection, proxyAddress, proxyPort) != 0) return {};
-  if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return {};
+  if (!SendEntryRequest(connection, body, userAgent, proxyAddress)) return {};
   body.clear();  // 4 MB that waiting for the reply does not need
 
   // Only the status counts: whatever a length line says, the marker line is looked for.

@@ -45,7 +45,7 @@ bool BuildEntryBody(ByteSource& replay, QString& body) noexcept;
 // then Connection, Content-Type, Content-Length, the blank line, the body and two more
 // LFs. proxyAddress only picks the form of the request line. True when the send rule
 // holds.
-bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+bool SendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
                       const char* proxyAddress) noexcept;
 
 // The reply-body scan. line holds one piece of a reply line as received (NUL-terminated,

@@ -162,7 +162,7 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
     {
       TcpConnection c;
       ASSERT_EQ(openExchange(c, "127.0.0.1", peer.port()), 0);
-      EXPECT_TRUE(sendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
+      EXPECT_TRUE(SendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
     }
     ASSERT_TRUE(peer.WaitClosed(5000));
     EXPECT_EQ(peer.Request(), ToolRequest(ToolForm("AA=="), false, userAgent, RankingHost));
