@@ -302,8 +302,8 @@ int main(int argc, char** argv) {
     start = Clock::now();
     cpu = ProcessCpuSeconds();
     const double threadCpu = ThreadCpuSeconds();
-    const qlan::EntryResult r =
-        qlan::uploadReplayFile(path.c_str(), qlan::UserAgent, "127.0.0.1", peer.port());
+    const char* r =
+        qlan::uploadReplayFile(path.c_str(), qlan::UserAgent, "127.0.0.1", peer.port()).id;
     uploadThreadRuns.push_back(ThreadCpuSeconds() - threadCpu);
     received = peer.Join();
     c.wall = Seconds(start);

@@ -21,18 +21,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qlan::MemorySource replay(kReplay, sizeof kReplay);
   const qlan::EntryResult result = qlan::postReplayFrom(replay, qlan::UserAgent, nullptr, 0);
 
-  QLAN_FUZZ_CHECK(result == nullptr || result == qlan::g_entryId);
+  const bool uploaded = result.kind == qlan::EntryKind::kUploaded;
+  QLAN_FUZZ_CHECK(result.id == (uploaded ? qlan::g_entryId : nullptr));
   QLAN_FUZZ_CHECK(qlan::fuzz::OpenSockets() == 0 && qlan::TcpConnection::liveCount() == 0);
 
-  if (result != nullptr) {
+  if (uploaded) {
     // The rest of a marker line at the start of a line, without trailing control bytes.
     const std::string_view reply(reinterpret_cast<const char*>(script.reply), script.replySize);
-    const std::string line = "\n**ID:" + std::string(result);
+    const std::string line = "\n**ID:" + std::string(result.id);
     const std::size_t at = reply.find(line);
     QLAN_FUZZ_CHECK(at != std::string_view::npos);
-    const std::size_t length = std::strlen(result);
+    const std::size_t length = std::strlen(result.id);
     QLAN_FUZZ_CHECK(length < qlan::kLineBufferSize &&
-                    (length == 0 || static_cast<unsigned char>(result[length - 1]) >= 0x20));
+                    (length == 0 || static_cast<unsigned char>(result.id[length - 1]) >= 0x20));
   }
   return 0;
 }

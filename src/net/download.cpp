@@ -30,7 +30,7 @@ int RunExchange(FileHandle file, const char* userAgent, const char* proxyAddress
   if (const int code = openExchange(connection, proxyAddress, proxyPort); code != 0) return code;
 
   RequestSender sender(connection);
-  sendRequestHead(sender, "GET", kScorePath, proxyAddress, userAgent, "\r\n");
+  SendRequestHead(sender, "GET", kScorePath, proxyAddress, userAgent, "\r\n");
   sender.send(std::string_view("\r\n"));
   if (!sender.sent()) return kSendFailed;
 

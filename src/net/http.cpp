@@ -48,11 +48,13 @@ int openExchange(TcpConnection& connection, const char* proxyAddress, int proxyP
 void RequestSender::send(const void* data, int count) noexcept {
   // Once a piece has failed the request is lost; sending more would only wait out more
   // time-outs on a dead peer.
-  if (joined_ < 0) return;
-  joined_ |= connection_.sendAll(data, count);
+  if (failed_) return;
+  const int n = connection_.sendAll(data, count);
+  failed_ = n < 0;
+  someSent_ = someSent_ || n > 0;
 }
 
-void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+void SendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
                      const char* proxyAddress, const char* userAgent,
                      std::string_view eol) noexcept {
   char line[2 * kLineBufferSize] = {};

@@ -48,16 +48,18 @@ class RequestSender {
   void send(const void* data, int count) noexcept;
   void send(std::string_view text) noexcept { send(text.data(), static_cast<int>(text.size())); }
   // Marks the request as lost (a piece that could not even be built).
-  void fail() noexcept { joined_ |= -1; }
-  bool sent() const noexcept { return joined_ >= 1; }
+  void fail() noexcept { failed_ = true; }
+  // Some bytes went out and no piece failed.
+  bool sent() const noexcept { return someSent_ && !failed_; }
 
  private:
   TcpConnection& connection_;
-  int joined_ = 0;
+  bool someSent_ = false;
+  bool failed_ = false;
 };
 
 // Request line, Host and User-Agent lines with the exchange's line end (eol).
-void sendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
+void SendRequestHead(RequestSender& sender, std::string_view method, std::string_view path,
                      const char* proxyAddress, const char* userAgent,
                      std::string_view eol) noexcept;
 

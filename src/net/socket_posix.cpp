@@ -1,7 +1,5 @@
 // POSIX side of the socket seam, so the connection and the HTTP layer run natively.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,9 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "net/socket_api.h"
+#include "net/socket_lookup.h"
 
 namespace qlan::socket_api {
 namespace {
@@ -54,30 +52,12 @@ void CloseSocket(SocketHandle socket) noexcept {
 }
 
 bool ResolveIPv4(const char* host, unsigned char (&address)[4]) noexcept {
-  if (host == nullptr) return false;
-  const hostent* entry = ::gethostbyname(host);
-  if (entry == nullptr) {
-    // Only real dotted text is looked up in reverse: the all-ones value that any other
-    // text converts to is no peer, and asking a name server about it helps nobody.
-    const in_addr_t dotted = ::inet_addr(host);
-    if (dotted == INADDR_NONE) return false;
-    entry = ::gethostbyaddr(&dotted, 4, AF_INET);
-  }
-  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-      entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    return false;
-  }
-  std::memcpy(address, entry->h_addr_list[0], 4);
-  return true;
+  return LookUpIPv4(host, address);
 }
 
 int Connect(SocketHandle socket, const unsigned char (&peer)[16], int timeoutMs) noexcept {
   if (socket == kNoSocket) return -1;
-  sockaddr_in address{};
-  static_assert(sizeof address == 16, "the peer address is the 16-byte IPv4 form");
-  address.sin_family = AF_INET;
-  std::memcpy(&address.sin_port, peer + 2, 2);
-  std::memcpy(&address.sin_addr, peer + 4, 4);
+  const sockaddr_in address = PeerSocketAddress(peer);
   const int flags = ::fcntl(Fd(socket), F_GETFL, 0);
   if (flags < 0 || ::fcntl(Fd(socket), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
   if (::connect(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)

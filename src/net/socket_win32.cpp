@@ -2,9 +2,9 @@
 #include <winsock2.h>
 
 #include <chrono>
-#include <cstring>
 
 #include "net/socket_api.h"
+#include "net/socket_lookup.h"
 
 namespace qlan::socket_api {
 namespace {
@@ -59,30 +59,12 @@ void CloseSocket(SocketHandle socket) noexcept {
 }
 
 bool ResolveIPv4(const char* host, unsigned char (&address)[4]) noexcept {
-  if (host == nullptr) return false;
-  const hostent* entry = ::gethostbyname(host);
-  if (entry == nullptr) {
-    // Only real dotted text is looked up in reverse: the all-ones value that any other
-    // text converts to is no peer, and asking a name server about it helps nobody.
-    const unsigned long dotted = ::inet_addr(host);
-    if (dotted == INADDR_NONE) return false;
-    entry = ::gethostbyaddr(reinterpret_cast<const char*>(&dotted), 4, AF_INET);
-  }
-  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-      entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    return false;
-  }
-  std::memcpy(address, entry->h_addr_list[0], 4);
-  return true;
+  return LookUpIPv4(host, address);
 }
 
 int Connect(SocketHandle socket, const unsigned char (&peer)[16], int timeoutMs) noexcept {
   if (socket == kNoSocket) return -1;
-  sockaddr_in address{};
-  static_assert(sizeof address == 16, "the peer address is the 16-byte IPv4 form");
-  address.sin_family = AF_INET;
-  std::memcpy(&address.sin_port, peer + 2, 2);
-  std::memcpy(&address.sin_addr, peer + 4, 4);
+  const sockaddr_in address = PeerSocketAddress(peer);
   u_long nonBlocking = 1;
   if (::ioctlsocket(Native(socket), kNonBlockingIo, &nonBlocking) != 0) return -1;
   if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {

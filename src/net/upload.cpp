@@ -70,10 +70,10 @@ bool BuildEntryBody(ByteSource& replay, QString& body) noexcept {
   return true;
 }
 
-bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+bool SendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
                       const char* proxyAddress) noexcept {
   RequestSender sender(connection);
-  sendRequestHead(sender, "POST", kEntryPostPath, proxyAddress, userAgent, "\n");
+  SendRequestHead(sender, "POST", kEntryPostPath, proxyAddress, userAgent, "\n");
   sender.send("Connection: close\n");
   sender.send("Content-Type: multipart/form-data; boundary=------AaXx00\n");
   char lengthLine[40] = "Content-Length: ";
@@ -104,28 +104,29 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
                            int proxyPort) noexcept {
   // Judged from the size before anything is read, encoded or connected.
   const std::int64_t size = replay.size();
-  if (size <= 0) return nullptr;
+  if (size <= 0) return {};
   const std::int64_t textLength = Base64TextLength(size);
   if (textLength > kMaxEntryTextLength) return kEntryTooLarge;
 
   QString body;
-  if (!BuildEntryBody(replay, body)) return nullptr;
+  if (!BuildEntryBody(replay, body)) return {};
 
   TcpConnection connection;
-  if (openExchange(connection, proxyAddress, proxyPort) != 0) return nullptr;
-  if (!sendEntryRequest(connection, body, userAgent, proxyAddress)) return nullptr;
+  if (openExchange(connection, proxyAddress, proxyPort) != 0) return {};
+  if (!SendEntryRequest(connection, body, userAgent, proxyAddress)) return {};
   body.clear();  // 4 MB that waiting for the reply does not need
 
   // Only the status counts: whatever a length line says, the marker line is looked for.
   char statusLine[kLineBufferSize];
-  if (readResponseHead(connection, statusLine, nullptr) != 0) return nullptr;
-  const int found = ScanForEntryId(
+  if (readResponseHead(connection, statusLine, nullptr) != 0) return {};
+  const EntryIdScan scan = ScanForEntryId(
       [&connection](char* line, int lineSize) noexcept {
         return connection.receiveLine('\n', line, lineSize);
       },
       g_entryId);
   // A reply without an identifier line is no entry.
-  return found == 1 ? g_entryId : nullptr;
+  if (scan != EntryIdScan::kFound) return {};
+  return {EntryKind::kUploaded, g_entryId};
 }
 
 EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
@@ -137,14 +138,14 @@ EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxy
 EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,
                              int proxyPort) noexcept {
   ScopedFile file(FileOpen(path, kFileRead));
-  if (FileError() != 0) return nullptr;
+  if (FileError() != 0) return {};
   return postReplay(file.get(), userAgent, proxyAddress, proxyPort);
 }
 
 EntryResult uploadRecord(int route, const char* userAgent, const char* proxyAddress,
                          int proxyPort) noexcept {
   char path[kPathSize];
-  if (GetReplayPath(route, path, sizeof path) != 0) return nullptr;
+  if (GetReplayPath(route, path, sizeof path) != 0) return {};
   return uploadReplayFile(path, userAgent, proxyAddress, proxyPort);
 }
 

@@ -15,10 +15,14 @@ inline constexpr std::int32_t kMaxEntryTextLength = 4194304;
 // Bytes the form adds around the Base64 text.
 inline constexpr std::int32_t kFormFixedLength = 231;
 
-// The upload's result: g_entryId on success, kEntryTooLarge, or null for every other
-// failure.
-using EntryResult = const char*;
-inline const EntryResult kEntryTooLarge = reinterpret_cast<EntryResult>(std::intptr_t{-1});
+// What an upload came to: kUploaded with its identifier (id points to g_entryId), or
+// refused as too large before anything was sent, or failed for any other reason.
+enum class EntryKind { kFailed, kUploaded, kTooLarge };
+struct EntryResult {
+  EntryKind kind = EntryKind::kFailed;
+  const char* id = nullptr;
+};
+inline constexpr EntryResult kEntryTooLarge{EntryKind::kTooLarge, nullptr};
 
 // The last identifier (during an upload: the last reply line read).
 extern char g_entryId[kLineBufferSize];
@@ -41,7 +45,7 @@ bool BuildEntryBody(ByteSource& replay, QString& body) noexcept;
 // then Connection, Content-Type, Content-Length, the blank line, the body and two more
 // LFs. proxyAddress only picks the form of the request line. True when the send rule
 // holds.
-bool sendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
+bool SendEntryRequest(TcpConnection& connection, const QString& body, const char* userAgent,
                       const char* proxyAddress) noexcept;
 
 // The reply-body scan. line holds one piece of a reply line as received (NUL-terminated,
@@ -51,17 +55,20 @@ bool sendEntryRequest(TcpConnection& connection, const QString& body, const char
 // true.
 bool TakeEntryIdLine(char* line, bool atLineStart) noexcept;
 
+// How the reply-body scan ended.
+enum class EntryIdScan { kFound, kNoMarker, kReceiveFailed };
+
 // Reads reply lines with next(buffer, size), which returns the count stored (0 at the end
-// of the reply, negative on error), until the marker line. 1: buffer holds the identifier;
-// 0: the reply ended without a marker line; -1: a receive failed.
+// of the reply, negative on error), until the marker line. kFound: buffer holds the
+// identifier; kNoMarker: the reply ended without a marker line.
 template <typename NextLine>
-int ScanForEntryId(NextLine&& next, char* buffer) noexcept {
+EntryIdScan ScanForEntryId(NextLine&& next, char* buffer) noexcept {
   bool atLineStart = true;
   for (;;) {
     const int n = next(buffer, kLineBufferSize);
-    if (n < 0) return -1;
-    if (n == 0) return 0;
-    if (TakeEntryIdLine(buffer, atLineStart)) return 1;
+    if (n < 0) return EntryIdScan::kReceiveFailed;
+    if (n == 0) return EntryIdScan::kNoMarker;
+    if (TakeEntryIdLine(buffer, atLineStart)) return EntryIdScan::kFound;
     // A piece of a line longer than the buffer does not begin a line.
     atLineStart = buffer[n - 1] == '\n';
   }

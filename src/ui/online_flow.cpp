@@ -105,7 +105,7 @@ void ShowEntryPage(WindowSystem& window, const char* identifier) {
 
 EntryResult runEntry(WindowSystem& window, int route) {
   ProxyChoice choice;
-  if (!CheckProxySettings(window, text::kEntryCaption, &choice)) return nullptr;
+  if (!CheckProxySettings(window, text::kEntryCaption, &choice)) return {};
   WaitCursor wait(window);
   return uploadRecord(route, UserAgent, choice.proxyAddress, choice.proxyPort);
 }
@@ -120,12 +120,16 @@ void RunEntrySequence(WindowSystem& window) {
     return;
   }
   const EntryResult result = runEntry(window, kFirstRoute + g_recordList.entries[k].routeIndex);
-  if (result == kEntryTooLarge) {
-    window.ShowMessage(text::kEntryTooLarge, text::kEntryCaption, kMbOk | kMbIconHand);
-  } else if (result == nullptr) {
-    window.ShowMessage(text::kEntryFailed, text::kEntryCaption, kMbOk | kMbIconHand);
-  } else {
-    ShowEntryPage(window, result);
+  switch (result.kind) {
+    case EntryKind::kTooLarge:
+      window.ShowMessage(text::kEntryTooLarge, text::kEntryCaption, kMbOk | kMbIconHand);
+      break;
+    case EntryKind::kFailed:
+      window.ShowMessage(text::kEntryFailed, text::kEntryCaption, kMbOk | kMbIconHand);
+      break;
+    case EntryKind::kUploaded:
+      ShowEntryPage(window, result.id);
+      break;
   }
 }
 

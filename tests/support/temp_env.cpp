@@ -92,6 +92,7 @@ std::string UserDataFixture::ReplayPath(const std::string& name) const {
 }
 
 Bytes ReadAll(const std::string& path) {
+  if (fs::is_directory(FromUtf8(path))) return {};
   std::ifstream in(FromUtf8(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }

@@ -49,13 +49,25 @@ class UserDataFixture {
   ScopedEnv env_;
 };
 
-Bytes ReadAll(const std::string& path);
+Bytes ReadAll(const std::string& path);  // nothing for a folder or a missing file
 void WriteAll(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 void MakeFolder(const std::string& path);
 void SetReadOnly(const std::string& path, bool readOnly);
-// A known-answer file from the shared test data, e.g. "replays/good/r710.replay".
+// A known-answer file in tests/data, e.g. "replays/good/r710.replay".
 std::string TestDataPath(const std::string& relative);
 char Separator();
+
+// The replay file's name for a route (appended: GCC 12 warns falsely about "r" + ...).
+inline std::string ReplayName(int route) {
+  std::string name = "r";
+  name += std::to_string(route);
+  return name += ".replay";
+}
+// A known-answer replay in the user's replay folder under the route's own name.
+inline void PlaceReplay(const UserDataFixture& user, const std::string& known, int route) {
+  MakeFolder(user.ReplayPath());
+  WriteAll(user.ReplayPath(ReplayName(route)), ReadAll(TestDataPath(known)));
+}
 
 }  // namespace qlan::test

@@ -4,17 +4,11 @@
 #include <cstring>
 #include <tuple>
 
-#include "app/paths.h"
 #include "app/settings.h"
 #include "support/temp_env.h"
 
 namespace qlan::test {
 namespace {
-
-Bytes RecordBytes(const Settings& s) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(&s);
-  return {p, p + sizeof s};
-}
 
 TEST(Settings, KnownFilesLoadTheirFieldsAndSaveBackByteForByte) {
   const struct {
@@ -36,53 +30,62 @@ TEST(Settings, KnownFilesLoadTheirFieldsAndSaveBackByteForByte) {
     ASSERT_EQ(SaveSettings(dir.Join("qlan.ini").c_str(), s), 0);
     EXPECT_EQ(ReadAll(dir.Join("qlan.ini")), ReadAll(known)) << row.file;
   }
-  Settings s{};
-  ResetSettings(s);
-  TempFolder dir;
-  ASSERT_EQ(SaveSettings(dir.Join("qlan.ini").c_str(), s), 0);
-  EXPECT_EQ(ReadAll(dir.Join("qlan.ini")), ReadAll(TestDataPath("settings/defaults.ini")));
 }
 
-TEST(Settings, ShortLongForeignMissingAndUnwritableFiles) {
-  TempFolder dir;
-  const std::string path = dir.Join("qlan.ini");
-  Settings defaults{};
-  ResetSettings(defaults);
-  const auto old = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
-  auto good = old;
-  Settings s{};
-  WriteAll(path, Bytes(good.begin(), good.begin() + 143));
-  EXPECT_EQ(LoadSettings(path.c_str(), s), kShortSettingsFile);
-  EXPECT_EQ(RecordBytes(s), RecordBytes(defaults));
-  good.resize(200, 0xEE);
-  WriteAll(path, good);
-  EXPECT_EQ(LoadSettings(path.c_str(), s), 0);
-  EXPECT_EQ(s.flags, 0x33u);
-  good[0] = 'q';
-  WriteAll(path, good);
-  EXPECT_EQ(LoadSettings(path.c_str(), s), -1);
-  EXPECT_EQ(RecordBytes(s), RecordBytes(defaults));
-  // The failed load closed the file, so it can be replaced at once.
-  EXPECT_EQ(SaveSettings(path.c_str(), s), 0);
-  EXPECT_EQ(LoadSettings(dir.Join("missing.ini").c_str(), s), 2);
+TEST(Settings, FileThatIsNotTheRecordGivesItsCodeAndDefaultsAndIsClosedAgain) {
+  const struct {
+    std::size_t size;  // of the known file, cut or padded (each row its own); 0: no file
+    char magic;
+    int code;
+    const char* saved;  // the known file the loaded record saves as
+  } rows[] = {{143, 'Q', kShortSettingsFile, "defaults.ini"},
+              {200, 'Q', 0, "window640-proxy-swap-port8080.ini"},
+              {144, 'q', -1, "defaults.ini"},
+              {0, 'Q', 2, "defaults.ini"}};
+  for (const auto& row : rows) {
+    TempFolder dir;
+    const std::string path = dir.Join("qlan.ini");
+    Bytes bytes = ReadAll(TestDataPath("settings/window640-proxy-swap-port8080.ini"));
+    bytes[0] = static_cast<std::uint8_t>(row.magic);
+    bytes.resize(row.size, 0xEE);
+    if (row.size > 0) WriteAll(path, bytes);
+    Settings s{};
+    EXPECT_EQ(LoadSettings(path.c_str(), s), row.code) << row.size;
+    ASSERT_EQ(SaveSettings(path.c_str(), s), 0) << row.size;  // nothing holds the file open
+    EXPECT_EQ(ReadAll(path), ReadAll(TestDataPath(std::string("settings/") + row.saved)))
+        << row.size;
+  }
+}
 
-  WriteAll(path, old);
-  SetReadOnly(path, true);
-  EXPECT_EQ(SaveSettings(path.c_str(), s), 5);
-  EXPECT_FALSE(Exists(path + ".new"));
-  // A folder where the temporary file should go makes the write fail too.
-  SetReadOnly(path, false);
-  MakeFolder(path + ".new");
-  EXPECT_NE(SaveSettings(path.c_str(), s), 0);
-  EXPECT_EQ(ReadAll(path), old);
-  // A replace that fails (a folder by the file's name) takes the temporary file away.
-  const std::string folder = dir.Join("folder.ini");
-  MakeFolder(folder);
-  EXPECT_NE(SaveSettings(folder.c_str(), s), 0);
-  EXPECT_FALSE(Exists(folder + ".new"));
-  // A path with no room for the temporary name.
-  EXPECT_EQ(SaveSettings(std::string(257, 'a').c_str(), s), -1);
-  // An unterminated address is cut at 127 bytes.
+TEST(Settings, SaveThatCannotWriteGivesItsCodeAndLeavesTheFolderAsItWas) {
+  const struct {
+    bool readOnly;
+    const char* folder;  // made at the path plus this, or nothing
+    bool longPath;       // 257 characters: the temporary file's path does not fit
+    int code;            // 0: any failure
+  } rows[] = {{true, nullptr, false, 5},
+              {false, ".new", false, 0},
+              {false, "", false, 0},
+              {false, nullptr, true, -1}};
+  for (const auto& row : rows) {
+    TempFolder dir;
+    const std::string path =
+        dir.Join(row.longPath ? std::string(256 - dir.path().size(), 'a') : "qlan.ini");
+    if (row.folder != nullptr) MakeFolder(path + row.folder);
+    if (!Exists(path)) WriteAll(path, ReadAll(TestDataPath("settings/defaults.ini")));
+    SetReadOnly(path, row.readOnly);
+    const Bytes before = ReadAll(path);
+    const bool temporary = Exists(path + ".new");
+    Settings s{};
+    const int code = SaveSettings(path.c_str(), s);
+    EXPECT_TRUE(row.code != 0 ? code == row.code : code != 0) << path << ": " << code;
+    EXPECT_EQ(ReadAll(path), before) << path;
+    EXPECT_EQ(Exists(path + ".new"), temporary) << path;
+  }
+}
+
+TEST(Settings, UnterminatedAddressIsShownCutAt127Bytes) {
+  Settings s{};
   std::memset(s.proxyAddress, 'a', sizeof s.proxyAddress);
   char shown[128];
   EXPECT_EQ(std::strlen(ProxyAddressText(s, shown)), 127u);

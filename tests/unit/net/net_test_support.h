@@ -1,5 +1,5 @@
-// What the network, record and flow tests share: short limits, the live settings kept apart
-// per test, the proxy fields, replay files and bytes, and byte patterns.
+// What the network tests and those above them share: byte patterns, the tool's form and
+// request around a Base64 text, and replay bytes from memory.
 #pragma once
 #include <algorithm>
 #include <chrono>
@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "app/byte_source.h"
-#include "app/settings.h"
 #include "net/base64.h"
-#include "support/fake_window.h"
 #include "support/temp_env.h"
 
 namespace qlan::test {
@@ -33,13 +31,6 @@ inline std::string Pattern(std::size_t n) {
   return s;
 }
 inline std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
-// Built by appending: GCC 12 warns falsely (-Wrestrict) about "r" + ... at -O2.
-inline std::string ReplayName(int route) {
-  std::string name = "r";
-  name += std::to_string(route);
-  return name += ".replay";
-}
-
 // The tool's Base64 text (64-character lines joined by LF), its entry form around such a
 // text, and the whole LF-only request around a form, two extra LFs included.
 inline std::string Base64Lines(std::string_view bytes) {
@@ -62,41 +53,6 @@ inline std::string ToolRequest(std::string_view form, bool absolute = true, bool
          "\nConnection: close\nContent-Type: multipart/form-data; boundary=------AaXx00\n"
          "Content-Length: " +
          std::to_string(form.size()) + "\n\n" + std::string(form) + "\n\n";
-}
-
-// A valid replay without payload: its checksum is the route.
-inline Bytes HeaderOnlyReplay(std::uint32_t time, std::uint32_t distance, std::uint32_t route) {
-  Bytes out(64, 0);
-  out[0] = 'Q', out[1] = 'L', out[2] = 'N', out[3] = 'R';
-  for (const auto& [at, value] :
-       {std::pair{4u, time}, {8u, distance}, {12u, route}, {56u, route}}) {
-    for (unsigned k = 0; k < 4; ++k) out[at + k] = static_cast<std::uint8_t>(value >> (24 - 8 * k));
-  }
-  return out;
-}
-
-// A known-answer replay in the replay folder under the route's own name.
-inline void PlaceReplay(const UserDataFixture& user, const std::string& known, int route) {
-  MakeFolder(user.ReplayPath());
-  WriteAll(user.ReplayPath(ReplayName(route)), ReadAll(TestDataPath(known)));
-}
-
-// Default settings for the test, the previous ones back afterwards.
-class SettingsGuard {
- public:
-  SettingsGuard() : saved_(g_settings) { ResetSettings(g_settings); }
-  ~SettingsGuard() { g_settings = saved_; }
-
- private:
-  Settings saved_;
-};
-
-inline void UseProxy(const std::string& address, std::int32_t port) {
-  g_settings.flags |= kFlagUseProxy;
-  std::memset(g_settings.proxyAddress, 0, sizeof g_settings.proxyAddress);
-  std::memcpy(g_settings.proxyAddress, address.data(),
-              std::min(address.size(), sizeof g_settings.proxyAddress));
-  g_settings.proxyPort = port;
 }
 
 // Replay bytes in memory under an announced size; after them the source ends, or fails.

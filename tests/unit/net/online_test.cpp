@@ -149,7 +149,7 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
       "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v\nMA==";
   LoopbackPeer proxied;
   proxied.ReadRequest().Send(kOkReply);
-  EXPECT_STREQ(Upload(749, Counting(49), proxied), "abc123");
+  EXPECT_STREQ(Upload(749, Counting(49), proxied).id, "abc123");
   ASSERT_TRUE(proxied.WaitClosed(5000));
   EXPECT_EQ(proxied.Request(), ToolRequest(ToolForm(text49), true, true, RankingHost));
   // The direct form goes to the ranking host; here only its bytes reach the peer.
@@ -162,7 +162,7 @@ TEST_F(UploadTest, RequestGoesOutByteForByteThroughAProxyOrDirect) {
     {
       TcpConnection c;
       ASSERT_EQ(openExchange(c, "127.0.0.1", peer.port()), 0);
-      EXPECT_TRUE(sendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
+      EXPECT_TRUE(SendEntryRequest(c, body, userAgent ? UserAgent : nullptr, nullptr));
     }
     ASSERT_TRUE(peer.WaitClosed(5000));
     EXPECT_EQ(peer.Request(), ToolRequest(ToolForm("AA=="), false, userAgent, RankingHost));
@@ -194,16 +194,18 @@ TEST_F(UploadTest, RepliesAreReadByTheirStatusAndTheFirstMarkerLine) {
     std::strcpy(g_entryId, "stale");
     const EntryResult r = Upload(710, Bytes{'q', 'l'}, peer);
     EXPECT_TRUE(peer.WaitClosed(5000)) << c.reply;
-    EXPECT_TRUE(r == nullptr || r == g_entryId) << c.reply;
-    EXPECT_STREQ(r, c.identifier) << c.reply;
+    EXPECT_EQ(r.kind == EntryKind::kUploaded, r.id == g_entryId) << c.reply;
+    EXPECT_STREQ(r.id, c.identifier) << c.reply;
   }
-  EXPECT_EQ(uploadRecord(710, UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()), nullptr);
+  EXPECT_EQ(uploadRecord(710, UserAgent, "127.0.0.1", LoopbackPeer::ClosedPort()).kind,
+            EntryKind::kFailed);
   // A missing replay or a route outside the forty posts nothing. (The size limit and an
   // empty replay: the entry flow's test; a failing read: the encoder's.)
   LoopbackPeer peer;
   peer.ReadRequest().Send(kOkReply).Start();
   for (const int route : {723, 709}) {
-    EXPECT_EQ(uploadRecord(route, UserAgent, "127.0.0.1", peer.port()), nullptr) << route;
+    EXPECT_EQ(uploadRecord(route, UserAgent, "127.0.0.1", peer.port()).kind, EntryKind::kFailed)
+        << route;
   }
   EXPECT_FALSE(peer.Wait(300));
   EXPECT_EQ(TcpConnection::liveCount(), 0);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "records/erase.h"
-#include "unit/net/net_test_support.h"
+#include "support/temp_env.h"
 
 namespace qlan::test {
 namespace {

@@ -7,15 +7,27 @@
 #include <functional>
 #include <random>
 #include <tuple>
+#include <utility>
 
 #include "app/text.h"
 #include "records/checksum_reference.h"
 #include "records/replay.h"
 #include "records/replay_checksum.h"
-#include "unit/net/net_test_support.h"
+#include "support/temp_env.h"
 
 namespace qlan::test {
 namespace {
+
+// A valid replay without payload: its checksum is the route.
+Bytes HeaderOnlyReplay(std::uint32_t time, std::uint32_t distance, std::uint32_t route) {
+  Bytes out(64, 0);
+  out[0] = 'Q', out[1] = 'L', out[2] = 'N', out[3] = 'R';
+  for (const auto& [at, value] :
+       {std::pair{4u, time}, {8u, distance}, {12u, route}, {56u, route}}) {
+    for (unsigned k = 0; k < 4; ++k) out[at + k] = static_cast<std::uint8_t>(value >> (24 - 8 * k));
+  }
+  return out;
+}
 
 const struct {
   const char* file;

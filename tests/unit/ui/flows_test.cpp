@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 
+#include "app/settings.h"
 #include "net/ranking.h"
 #include "records/record_list.h"
+#include "support/fake_window.h"
 #include "support/loopback_peer.h"
 #include "ui/online_flow.h"
 #include "ui/records_flow.h"
@@ -16,6 +19,21 @@ namespace qlan::test {
 namespace {
 
 using Shown = std::vector<std::pair<std::string, unsigned>>;
+
+// Default settings for the test, the previous ones back afterwards.
+struct SettingsGuard {
+  SettingsGuard() { ResetSettings(g_settings); }
+  ~SettingsGuard() { g_settings = saved; }
+  Settings saved = g_settings;  // taken before the constructor's body runs
+};
+
+void UseProxy(const std::string& address, std::int32_t port) {
+  g_settings.flags |= kFlagUseProxy;
+  std::memset(g_settings.proxyAddress, 0, sizeof g_settings.proxyAddress);
+  std::memcpy(g_settings.proxyAddress, address.data(),
+              std::min(address.size(), sizeof g_settings.proxyAddress));
+  g_settings.proxyPort = port;
+}
 
 constexpr unsigned kAsk = kMbOkCancel | kMbIconExclamation | kMbSetForeground;
 constexpr unsigned kError = kMbOk | kMbIconHand;
@@ -59,41 +77,41 @@ TEST(DownloadFlow, ProxyProblemOrCancelStopsItAndEveryResultHasItsMessage) {
                 address);
   }
   // clang-format off
+  const char* const done = "ダウンロードが完了しました。";
   const struct {
     int result;
-    const char *direct, *proxied;  // proxied null: as direct; direct null: success
-  } cases[] = {{-128, "サーバが見つかりません。", "プロキシサーバが見つかりません。"},
-               {-129, "サーバへの接続に失敗しました。", "プロキシサーバへの接続に失敗しました。"},
-               {-130, "サーバが不正なレスポンスを返しました。", nullptr},
-               {-131, "何もダウンロードできませんでした。", nullptr},
-               {-133, "ハイスコアファイルの保存に失敗しました。", nullptr},
-               {-134, "プロキシの指定が間違っています。", nullptr},
-               {-135, "ダウンロードリクエストを送信できません。", nullptr},
-               {-136, "サーバが接続を遮断しました。", nullptr},
-               {0, nullptr, nullptr}, {-127, nullptr, nullptr}, {-137, nullptr, nullptr}};
+    const char *direct, *proxied;  // proxied null: as direct
+    unsigned icon;
+  } cases[] = {{-128, "サーバが見つかりません。", "プロキシサーバが見つかりません。", kMbIconHand},
+               {-129, "サーバへの接続に失敗しました。", "プロキシサーバへの接続に失敗しました。", kMbIconHand},
+               {-130, "サーバが不正なレスポンスを返しました。", nullptr, kMbIconHand},
+               {-131, "何もダウンロードできませんでした。", nullptr, kMbIconHand},
+               {-133, "ハイスコアファイルの保存に失敗しました。", nullptr, kMbIconHand},
+               {-134, "プロキシの指定が間違っています。", nullptr, kMbIconHand},
+               {-135, "ダウンロードリクエストを送信できません。", nullptr, kMbIconHand},
+               {-136, "サーバが接続を遮断しました。", nullptr, kMbIconHand},
+               {0, done, nullptr, kMbIconInformation}, {-127, done, nullptr, kMbIconInformation},
+               {-137, done, nullptr, kMbIconInformation}};
   // clang-format on
   for (const auto& c : cases) {
     for (const bool proxy : {false, true}) {
       UseProxy("proxy.lan", 65535);  // the highest port is one
       if (!proxy) g_settings.flags &= ~kFlagUseProxy;
       g_fakeResult = c.result;
-      g_seen.clear();
       FakeWindow window;
-      const bool cancel = c.result == 0 && proxy;
-      window.answers = {cancel ? kIdCancel : kIdOk};
-      EXPECT_EQ(runDownload(window, FakeDownload), c.direct != nullptr ? -1 : 0) << c.result;
-      Shown shown = {{kDownloadAsk, kAsk}};
-      if (c.direct == nullptr)
-        shown.emplace_back("ダウンロードが完了しました。", kMbIconInformation);
-      if (c.direct != nullptr)
-        shown.emplace_back(proxy && c.proxied ? c.proxied : c.direct, kMbIconHand);
-      if (cancel) shown.pop_back();
-      ExpectShown(window, "ダウンロード", shown, cancel ? 0 : 1, std::to_string(c.result));
-      EXPECT_EQ(g_seen, cancel  ? ""
-                        : proxy ? "QuillaneTool/050702 proxy.lan:65535"
-                                : "QuillaneTool/050702 -:0");
+      EXPECT_EQ(runDownload(window, FakeDownload), c.icon == kMbIconHand ? -1 : 0) << c.result;
+      ExpectShown(window, "ダウンロード",
+                  {{kDownloadAsk, kAsk}, {proxy && c.proxied ? c.proxied : c.direct, c.icon}}, 1,
+                  std::to_string(c.result));
+      EXPECT_EQ(g_seen, proxy ? "QuillaneTool/050702 proxy.lan:65535" : "QuillaneTool/050702 -:0");
     }
   }
+  g_seen.clear();
+  FakeWindow cancelled;  // nothing is downloaded and nothing more shown
+  cancelled.answers = {kIdCancel};
+  EXPECT_EQ(runDownload(cancelled, FakeDownload), 0);
+  ExpectShown(cancelled, "ダウンロード", {{kDownloadAsk, kAsk}}, 0, "cancel");
+  EXPECT_EQ(g_seen, "");
 }
 
 TEST(DownloadFlow, StatusLineIsShownAsDataInUtf8OrCodePage932) {
@@ -121,18 +139,21 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
   // clang-format off
   const std::string done = "走行記録のアップロードが完了しました。\nこれよりウェブブラウザを立ち上げます。"
                            "OKボタンを押してから10秒程度お待ちください。";
+  const std::pair<std::string, unsigned> ask = {"インターネットに接続し記録のエントリーを行います。\n"
+      "走行記録がアップロードされ公開されます。\nよろしいですか？", kInfo | kMbOkCancel};
   const struct {
     std::size_t replay;  // bytes of r745.replay
     const char* address;
     int answer;
-    Shown after;  // behind the question
+    Shown shown;
     int cursors;
+    bool entered;
   } cases[] = {
-      {10, "127.0.0.1", kIdOk, {{done, kInfo}, {kBrowserHead + std::string("ファイルがみつかりません。"), kError}}, 1},
-      {10, "127.0.0.1", kIdCancel, {}, 0},
-      {0, "127.0.0.1", kIdOk, {{kEntryFailed, kError}}, 1},
-      {3097333, "127.0.0.1", kIdOk, {{"ファイルサイズが大きすぎてアップロードできません。", kError}}, 1},
-      {10, "", kIdOk, {{kNoAddress, kMbIconHand}, {kEntryFailed, kError}}, 0}};
+      {10, "127.0.0.1", kIdOk, {ask, {done, kInfo}, {kBrowserHead + std::string("ファイルがみつかりません。"), kError}}, 1, true},
+      {10, "127.0.0.1", kIdCancel, {ask}, 0, false},
+      {0, "127.0.0.1", kIdOk, {ask, {kEntryFailed, kError}}, 1, false},
+      {3097333, "127.0.0.1", kIdOk, {ask, {"ファイルサイズが大きすぎてアップロードできません。", kError}}, 1, false},
+      {10, "", kIdOk, {ask, {kNoAddress, kMbIconHand}, {kEntryFailed, kError}}, 0, false}};
   // clang-format on
   for (const auto& c : cases) {
     LoopbackPeer peer;
@@ -146,15 +167,9 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     window.answers = {c.answer};
     window.openUrlResult = 2;
     RunEntrySequence(window);
-    Shown shown = c.after;
-    // clang-format off
-    shown.insert(shown.begin(), {"インターネットに接続し記録のエントリーを行います。\n"
-                                 "走行記録がアップロードされ公開されます。\nよろしいですか？", kInfo | kMbOkCancel});
-    // clang-format on
-    ExpectShown(window, "エントリー", shown, c.cursors, std::to_string(c.replay));
-    const bool entered = c.after.size() == 2 && c.cursors == 1;
-    EXPECT_EQ(window.openedUrls, std::vector<std::string>(entered ? 1 : 0, EntryPageUrl("a b")));
-    EXPECT_EQ(peer.Wait(entered ? 5000 : 200), entered);
+    ExpectShown(window, "エントリー", c.shown, c.cursors, std::to_string(c.replay));
+    EXPECT_EQ(window.openedUrls, std::vector<std::string>(c.entered ? 1 : 0, EntryPageUrl("a b")));
+    EXPECT_EQ(peer.Wait(c.entered ? 5000 : 200), c.entered);
     // Nothing selected, a line past the records, or no records: not even a question.
     for (const int selected : {-1, 1}) {
       window.SetListSelection(IDC_RECORD_LIST, selected);
@@ -162,7 +177,7 @@ TEST(EntryFlow, SelectedRecordIsEnteredAndItsPageOpenedOrTheFailureShown) {
     }
     g_recordList.count = 0;
     RunEntrySequence(window);
-    EXPECT_EQ(window.messages.size(), shown.size());
+    EXPECT_EQ(window.messages.size(), c.shown.size());
   }
   EXPECT_EQ(EntryPageUrl("Aa-b.c_d~e x&=#?/%+\xE3\x81\x82" + std::string("\0\x7F", 2)),
             std::string("http://") + RankingHost +
@@ -183,9 +198,8 @@ TEST(EntryFlow, EveryBrowserFailureCodeHasItsReasonAndSuccessShowsNothing) {
   for (const auto& [code, reason] : cases) {
     FakeWindow window;
     showBrowserError(window, code);
-    Shown shown;
-    if (reason) shown.emplace_back(kBrowserHead + reason, kError);
-    ExpectShown(window, "エントリー", shown, 0, std::to_string(code));
+    ExpectShown(window, "エントリー", reason ? Shown{{kBrowserHead + reason, kError}} : Shown{}, 0,
+                std::to_string(code));
   }
 }
 
@@ -199,11 +213,11 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
   const std::string r745 = "R 745:  3,456km  1:23'20";
   const struct {
     std::vector<int> answers;
-    const char* closing;  // null: none
+    Shown shown;
     std::vector<std::string> list;
-  } cases[] = {{{kIdCancel}, nullptr, {"R 710:  45,678m  2'03.06", r745}},
-               {{kIdOk, kIdOk}, "消去中にエラーが発生しました。\n一部の記録が残った可能性があります。", {r745}},
-               {{kIdOk, kIdOk}, "消去が完了しました。", {}}};
+  } cases[] = {{{kIdCancel}, {{first, kAsk}}, {"R 710:  45,678m  2'03.06", r745}},
+               {{kIdOk, kIdOk}, {{first, kAsk}, {second, kAsk}, {"消去中にエラーが発生しました。\n一部の記録が残った可能性があります。", kMbIconInformation}}, {r745}},
+               {{kIdOk, kIdOk}, {{first, kAsk}, {second, kAsk}, {"消去が完了しました。", kMbIconInformation}}, {}}};
   // clang-format on
   for (const auto& c : cases) {
     const bool locked = c.list.size() == 1;  // the replay that cannot be deleted stays listed
@@ -213,9 +227,7 @@ TEST(EraseFlow, AsksTwiceReportsAndAlwaysRebuildsTheList) {
     window.answers.assign(c.answers.begin(), c.answers.end());
     RunEraseSequence(window);
     if (locked) SetReadOnly(user.ReplayPath("r745.replay"), false);
-    Shown shown = {{first, kAsk}};
-    if (c.closing) shown.insert(shown.end(), {{second, kAsk}, {c.closing, kMbIconInformation}});
-    ExpectShown(window, "記録の消去", shown, 0, std::to_string(c.list.size()));
+    ExpectShown(window, "記録の消去", c.shown, 0, std::to_string(c.list.size()));
     EXPECT_EQ(window.lists[IDC_RECORD_LIST], c.list);
     EXPECT_EQ(window.GetListSelection(IDC_RECORD_LIST), c.list.empty() ? -1 : 0);
   }
