@@ -105,6 +105,10 @@ const char* EndWord(MHD_RequestTerminationCode toe) {
   }
 }
 
+unsigned EventThreads(unsigned asked) {
+  return asked != 0 ? asked : std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 }  // namespace
 
 unsigned ConnectionLimitFor(std::uint64_t descriptors) noexcept {
@@ -389,8 +393,9 @@ int RankingHttpServer::Start(const std::string& host, int port) {
   }
   state->daemon = MHD_start_daemon(
       flags, static_cast<std::uint16_t>(port), nullptr, nullptr, &OnRequest, state,
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_LISTEN_BACKLOG_SIZE,
-      1024u, MHD_OPTION_CONNECTION_LIMIT, std::max(o.connectionLimit, 1u),
+      MHD_OPTION_THREAD_POOL_SIZE, EventThreads(o.eventThreads), MHD_OPTION_SOCK_ADDR,
+      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_LISTEN_BACKLOG_SIZE, 1024u,
+      MHD_OPTION_CONNECTION_LIMIT, std::max(o.connectionLimit, 1u),
       MHD_OPTION_PER_IP_CONNECTION_LIMIT, o.behindFront ? 0u : o.perAddressLimit,
       MHD_OPTION_CONNECTION_TIMEOUT, o.connectionTimeoutS, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       o.connectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, state,

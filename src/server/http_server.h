@@ -1,6 +1,6 @@
-// The ranking server's HTTP side on libmicrohttpd, event-driven: an idle, silent or slow
-// connection costs a socket, never a thread. Entries, which wait on the disk, are finished
-// on a small pool of workers while their connections are suspended.
+// The ranking server's HTTP side on libmicrohttpd, event-driven (an epoll loop per core): an
+// idle, silent or slow connection costs a socket, never a thread. Entries, which wait on the disk,
+// are finished on a small pool of workers while their connections are suspended.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +18,7 @@ struct ServerOptions {
   unsigned connectionLimit = 256;        // more are refused at once (see ConnectionLimitFor)
   unsigned perAddressLimit = 32;         // connections from one address; not behind the front
   std::size_t connectionMemory = 32768;  // per connection, the request head included
+  unsigned eventThreads = 0;             // threads serving connections; 0: one per core, at most 4
   int entryWorkers = 2;
   // The client's address comes from the front's X-Real-IP line (the socket's peer is the
   // front, which limits each address itself); without a front that line is ignored.
