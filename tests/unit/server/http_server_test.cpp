@@ -74,6 +74,9 @@ TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
     EXPECT_EQ(StatusOf(Exchange(server_.port(), request)), status) << request.substr(0, 120);
   }
   EXPECT_EQ(test::StoredCount(server_.store()), 0u);
+  server_.Stop();  // the library's own refusal is logged with the status it sent
+  EXPECT_NE(server_.log().back().find("\"- /sw/qlan/score.dat\" 431 0 "), std::string::npos)
+      << server_.log().back();
 }
 
 // Silent connections cost a socket each, no worker: downloads beside them are answered at once.
