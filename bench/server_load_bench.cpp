@@ -38,6 +38,7 @@
 #include "app/byte_source.h"
 #include "net/base64.h"
 #include "records/replay.h"
+#include "server/entry_store.h"
 
 namespace {
 
@@ -136,16 +137,19 @@ RawInserts InsertRaw(const std::string& path, const std::string& sync, double se
   RawInserts result;
   sqlite3* db = nullptr;
   sqlite3_stmt* insert = nullptr;
-  const std::string setup =
-      "PRAGMA journal_mode=WAL; PRAGMA synchronous=" + sync +
-      "; CREATE TABLE entries (id TEXT NOT NULL UNIQUE, route INTEGER NOT NULL, time_ticks INTEGER"
-      " NOT NULL, distance INTEGER NOT NULL, created INTEGER NOT NULL, replay BLOB NOT NULL,"
-      " digest BLOB); CREATE INDEX entries_by_rank ON entries (route, time_ticks, distance DESC);"
-      " CREATE UNIQUE INDEX entries_by_digest ON entries (digest);";
-  result.failed = sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
-                  sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
-                  sqlite3_prepare_v2(db, "INSERT INTO entries VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                                     -1, &insert, nullptr) != SQLITE_OK;
+  // The server's own schema and indexes, made by the store as the server makes them.
+  qlan::server::EntryStore store;
+  std::string error;
+  const bool made = store.Open(path, sync == "full", &error);
+  store.Close();
+  const std::string setup = "PRAGMA synchronous=" + sync + ";";
+  result.failed =
+      !made || sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+      sqlite3_exec(db, setup.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_prepare_v2(db,
+                         "INSERT INTO entries (id, route, time_ticks, distance, created, replay,"
+                         " digest) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                         -1, &insert, nullptr) != SQLITE_OK;
   const Clock::time_point start = Clock::now();
   const Clock::time_point end =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
