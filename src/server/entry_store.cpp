@@ -2,8 +2,11 @@
 #include "server/entry_store.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <set>
 
 namespace qlan::server {
@@ -30,10 +33,15 @@ constexpr char kIndexes[] =
     "DROP INDEX IF EXISTS entries_by_rank;"
     "CREATE INDEX IF NOT EXISTS shown_by_rank ON entries (route, time_ticks, distance DESC)"
     " WHERE hidden = 0;";
+// The entries table's columns in every version.
+constexpr const char* kFirstColumns[] = {"id", "route", "time_ticks", "distance", "created", "replay"};
 constexpr char kEntryColumns[] = "SELECT id, route, time_ticks, distance, created, hidden";
 constexpr char kRankOrder[] = " ORDER BY time_ticks, distance DESC, rowid";
 constexpr int kWriteBusyMs = 5000;  // then the entry is refused with 503
 constexpr int kReadBusyMs = 1000;   // WAL readers wait only in rare cases (recovery)
+constexpr sqlite3_int64 kApplicationId = 0x514C524B;  // "QLRK" in the file's header
+constexpr std::int64_t kFaultRepeatSeconds = 60;
+constexpr int kMovedCause = -1;  // a fault cause of our own beside SQLite's codes
 
 // One read transaction over several statements, so that what they read agrees.
 class ReadTransaction {
@@ -65,6 +73,20 @@ class StatementUse {
 
  private:
   sqlite3_stmt* s_;
+};
+
+// Rolls back a write transaction still open when it goes out of scope.
+class RollbackUnlessCommitted {
+ public:
+  explicit RollbackUnlessCommitted(sqlite3* db) noexcept : db_(db) {}
+  ~RollbackUnlessCommitted() {
+    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  RollbackUnlessCommitted(const RollbackUnlessCommitted&) = delete;
+  RollbackUnlessCommitted& operator=(const RollbackUnlessCommitted&) = delete;
+
+ private:
+  sqlite3* db_;
 };
 
 bool BindText(const SqliteStatement& s, int index, std::string_view text) {
@@ -118,10 +140,10 @@ bool Exec(sqlite3* db, const char* sql, std::string* error) {
   return false;
 }
 
-SqliteDatabase OpenConnection(const std::string& path, int busyMs, std::string* error) {
+SqliteDatabase OpenConnection(const std::string& path, int busyMs, std::string* error,
+                              int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteDatabase owned(db);
   if (rc != SQLITE_OK) {
     *error = db ? sqlite3_errmsg(db) : "cannot open the database";
@@ -183,16 +205,43 @@ bool AddDigests(sqlite3* db, std::string* note, std::string* error) {
   return true;
 }
 
+// The first column of every row of a query.
+std::set<std::string, std::less<>> Names(sqlite3* db, const char* sql, int column = 0) {
+  std::set<std::string, std::less<>> names;
+  const SqliteStatement s = Prepare(db, sql);
+  while (s && sqlite3_step(s.get()) == SQLITE_ROW) {
+    const unsigned char* name = sqlite3_column_text(s.get(), column);
+    if (name != nullptr) names.emplace(reinterpret_cast<const char*>(name));
+  }
+  return names;
+}
+
+// Whether the file is the ranking's database: marked so (*marked), or unmarked and empty or
+// holding the tables of an earlier version. It only reads, so that another program's file
+// is left as it was, its journal mode included.
+bool IsRankingDatabase(sqlite3* db, bool* marked, std::string* error) {
+  const SqliteStatement mark = Prepare(db, "PRAGMA application_id;");
+  if (!mark || sqlite3_step(mark.get()) != SQLITE_ROW) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  *marked = sqlite3_column_int64(mark.get(), 0) == kApplicationId;
+  if (*marked) return true;
+  const auto tables = Names(db, "SELECT name FROM sqlite_schema WHERE type = 'table';");
+  const auto columns = Names(db, "PRAGMA table_info(entries);", 1);
+  const bool earlier =
+      std::all_of(tables.begin(), tables.end(),
+                  [](const std::string& t) { return t == "entries" || t == "moderation"; }) &&
+      std::all_of(std::begin(kFirstColumns), std::end(kFirstColumns),
+                  [&](const char* c) { return tables.empty() || columns.count(c) != 0; });
+  if (sqlite3_column_int64(mark.get(), 0) == 0 && earlier) return true;
+  *error = "not a ranking database (another program's SQLite file?)";
+  return false;
+}
+
 // Brings an older database's entries table up to the schema; *note says what changed.
 bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
-  std::set<std::string, std::less<>> columns;
-  {
-    const SqliteStatement info = Prepare(db, "PRAGMA table_info(entries);");
-    while (info && sqlite3_step(info.get()) == SQLITE_ROW) {
-      const unsigned char* name = sqlite3_column_text(info.get(), 1);
-      if (name != nullptr) columns.emplace(reinterpret_cast<const char*>(name));
-    }
-  }
+  const auto columns = Names(db, "PRAGMA table_info(entries);", 1);
   if (columns.count("digest") == 0 && !AddDigests(db, note, error)) return false;
   if (columns.count("hidden") == 0) {
     if (!Exec(db, "ALTER TABLE entries ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0;", error)) {
@@ -201,6 +250,12 @@ bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
     *note += std::string(note->empty() ? "" : "; ") + "entries can be withdrawn now";
   }
   return true;
+}
+
+// The folder a path's file is in, for the files SQLite makes beside it.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool Step(sqlite3* db, const char* sql) {
@@ -231,16 +286,28 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   const std::lock_guard<std::mutex> writeLock(writeMutex_);
   const std::lock_guard<std::mutex> readLock(readMutex_);
   upgradeNote_.clear();
+  path_ = path;
   SqliteDatabase writer = OpenConnection(path, kWriteBusyMs, error);
   if (!writer) return false;
+  // SQLite opens a file it may not write for reading; WAL also needs the folder. Either
+  // would refuse every entry later, after leaving a -shm file a later start cannot open.
+  if (sqlite3_db_readonly(writer.get(), "main") != 0 ||
+      access(FolderOf(path).c_str(), W_OK | X_OK) != 0) {
+    *error = "database is read-only";
+    return false;
+  }
+  bool marked = false;
+  if (!IsRankingDatabase(writer.get(), &marked, error)) return false;
   const std::string pragmas = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
                               (fullSync ? "FULL" : "NORMAL") + ";";
   if (!Exec(writer.get(), pragmas.c_str(), error) ||
       !Exec(writer.get(), "BEGIN IMMEDIATE;", error)) {
     return false;
   }
+  const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
   if (!Exec(writer.get(), kSchema, error) || !Upgrade(writer.get(), &upgradeNote_, error) ||
-      !Exec(writer.get(), kIndexes, error) || !Exec(writer.get(), "COMMIT;", error)) {
+      !Exec(writer.get(), kIndexes, error) || (!marked && !Exec(writer.get(), mark.c_str(), error)) ||
+      !Exec(writer.get(), "COMMIT;", error)) {
     sqlite3_exec(writer.get(), "ROLLBACK;", nullptr, nullptr, nullptr);
     return false;
   }
@@ -263,6 +330,41 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
                     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7);");
   byDigest_ =
       Prepare(writer.get(), std::string(kEntryColumns) + " FROM entries WHERE digest = ?1;");
+  if (!insert_ || !byDigest_) {
+    *error = sqlite3_errmsg(writer.get());
+    return false;
+  }
+  if (!PrepareReads(std::move(reader), error)) return false;
+  writer_ = std::move(writer);
+  return true;
+}
+
+bool EntryStore::OpenReadOnly(const std::string& path, std::string* error) {
+  Close();
+  const std::lock_guard<std::mutex> readLock(readMutex_);
+  path_ = path;
+  // Without -wal and -shm beside it no process has the database open and all of it is in
+  // the file, so it is read as it is (immutable) and nothing is made beside it: in a
+  // read-only folder that works, and no file of ours is left that the server could not open.
+  // Otherwise it is read through those files, as any reader does, seeing the last commit.
+  const bool idle = access((path + "-wal").c_str(), F_OK) != 0 &&
+                    access((path + "-shm").c_str(), F_OK) != 0;
+  std::string uri = "file:";
+  for (const char c : path) {
+    const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' ||
+                       c == '-' || c == '_';
+    uri += plain ? std::string(1, c) : "%" + std::string(1, "0123456789ABCDEF"[(c >> 4) & 15]) +
+                                           "0123456789ABCDEF"[c & 15];
+  }
+  uri += idle ? "?immutable=1" : "?mode=ro";
+  SqliteDatabase reader =
+      OpenConnection(uri, kReadBusyMs, error, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  bool marked = false;
+  return reader && IsRankingDatabase(reader.get(), &marked, error) &&
+         PrepareReads(std::move(reader), error);
+}
+
+bool EntryStore::PrepareReads(SqliteDatabase reader, std::string* error) {
   find_ = Prepare(reader.get(), std::string(kEntryColumns) + ", rowid FROM entries WHERE id = ?1;");
   rank_ =
       Prepare(reader.get(),
@@ -275,13 +377,82 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   counts_ =
       Prepare(reader.get(), "SELECT route, COUNT(*) FROM entries WHERE hidden = 0 GROUP BY route;");
   version_ = Prepare(reader.get(), "PRAGMA data_version;");
-  if (!insert_ || !byDigest_ || !find_ || !rank_ || !count_ || !ranked_ || !counts_ || !version_) {
-    *error = sqlite3_errmsg(insert_ && byDigest_ ? reader.get() : writer.get());
+  if (!find_ || !rank_ || !count_ || !ranked_ || !counts_ || !version_) {
+    *error = sqlite3_errmsg(reader.get());
     return false;
   }
-  writer_ = std::move(writer);
   reader_ = std::move(reader);
   return true;
+}
+
+void EntryStore::SetFaultReport(std::function<void(std::string_view)> report) {
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  faultReport_ = std::move(report);
+}
+
+StoreResult EntryStore::Fault(sqlite3* db, StoreResult result) {
+  const int code = db == nullptr ? SQLITE_OK : sqlite3_extended_errcode(db);
+  if (result == StoreResult::kFailed && code != SQLITE_OK && code != SQLITE_ROW &&
+      code != SQLITE_DONE) {
+    ReportFault(code, sqlite3_errmsg(db) + std::string(" (SQLite code ") + std::to_string(code) +
+                          ")");
+  }
+  return result;
+}
+
+void EntryStore::ReportFault(int cause, const std::string& text) {
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  const auto [last, first] = lastFault_.try_emplace(cause, now);
+  if (!faultReport_ || (!first && now - last->second < kFaultRepeatSeconds)) return;
+  last->second = now;
+  const int primary = cause & 0xFF;
+  const bool damaged = cause > 0 && (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB);
+  faultReport_("storage failure on " + path_ + ": " + text +
+               (damaged ? "; the database is damaged: stop the server, then restore the last "
+                          "backup or save what is readable with sqlite3 FILE .recover "
+                          "(docs/deploy.md)"
+                        : ""));
+}
+
+bool EntryStore::CommitChecked() {
+  // A commit to a file moved, replaced or unlinked with its folder would be acknowledged
+  // and then be nowhere a restart looks.
+  int moved = 0;
+  if (sqlite3_file_control(writer_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+      moved != 0) {
+    Step(writer_.get(), "ROLLBACK");
+    ReportFault(kMovedCause, "the database is no longer the file at its path (moved, replaced "
+                             "or deleted); no entry is stored until the server is restarted");
+    return false;
+  }
+  if (Step(writer_.get(), "COMMIT")) return true;
+  Fault(writer_.get());
+  Step(writer_.get(), "ROLLBACK");
+  return false;
+}
+
+bool EntryStore::Backup(const std::string& path, std::string* error) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  SqliteDatabase copy = OpenConnection(path, kReadBusyMs, error,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
+  if (!reader_ || !copy) return false;
+  sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", reader_.get(), "main");
+  if (backup == nullptr) {
+    *error = sqlite3_errmsg(copy.get());
+    return false;
+  }
+  // All pages in one step: one read transaction, so the copy is of one moment.
+  int rc = sqlite3_backup_step(backup, -1);
+  for (int i = 0; i < 50 && (rc == SQLITE_BUSY || rc == SQLITE_LOCKED); ++i) {
+    sqlite3_sleep(100);
+    rc = sqlite3_backup_step(backup, -1);
+  }
+  sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) *error = sqlite3_errstr(rc);
+  return rc == SQLITE_DONE;
 }
 
 std::uint64_t EntryStore::Version() {
@@ -297,6 +468,8 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
                             const Sha256Digest& digest) {
   const std::lock_guard<std::mutex> lock(writeMutex_);
   if (!writer_) return StoreResult::kFailed;
+  if (!Step(writer_.get(), "BEGIN IMMEDIATE")) return Fault(writer_.get());
+  const RollbackUnlessCommitted transaction(writer_.get());
   int rc;
   {
     const StatementUse use(insert_);
@@ -311,16 +484,16 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
     }
     rc = sqlite3_step(insert_.get());
   }
-  if (rc == SQLITE_DONE) return StoreResult::kOk;
+  if (rc == SQLITE_DONE) return CommitChecked() ? StoreResult::kOk : StoreResult::kFailed;
   if (sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
-    return StoreResult::kFailed;
+    return Fault(writer_.get());
   }
   // Either the run is stored already or the identifier is taken.
   const StatementUse use(byDigest_);
   if (!BindBlob(byDigest_, 1, digest.data(), digest.size())) return StoreResult::kFailed;
   rc = sqlite3_step(byDigest_.get());
   if (rc == SQLITE_DONE) return StoreResult::kDuplicate;
-  if (rc != SQLITE_ROW) return StoreResult::kFailed;
+  if (rc != SQLITE_ROW) return Fault(writer_.get());
   ReadEntry(byDigest_, entry);
   return StoreResult::kExisting;
 }
@@ -331,17 +504,17 @@ StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint3
   const std::lock_guard<std::mutex> lock(readMutex_);
   if (!reader_) return StoreResult::kFailed;
   const ReadTransaction transaction(reader_.get());
-  if (!transaction.ok()) return StoreResult::kFailed;
+  if (!transaction.ok()) return Fault(reader_.get());
   sqlite3_int64 rowid = 0;
   {
     const StatementUse use(find_);
     const int rc = BindText(find_, 1, id) ? sqlite3_step(find_.get()) : SQLITE_ERROR;
     if (rc == SQLITE_DONE) return StoreResult::kNotFound;
-    if (rc != SQLITE_ROW) return StoreResult::kFailed;
+    if (rc != SQLITE_ROW) return Fault(reader_.get());
     ReadEntry(find_, entry);
     rowid = sqlite3_column_int64(find_.get(), 6);
   }
-  if (ReadCount(entry->route, routeCount) != StoreResult::kOk) return StoreResult::kFailed;
+  if (ReadCount(entry->route, routeCount) != StoreResult::kOk) return Fault(reader_.get());
   *rank = 0;
   if (entry->hidden) return StoreResult::kOk;
   {
@@ -350,12 +523,12 @@ StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint3
     sqlite3_bind_int64(rank_.get(), 2, entry->timeTicks);
     sqlite3_bind_int64(rank_.get(), 3, entry->distance);
     sqlite3_bind_int64(rank_.get(), 4, rowid);
-    if (sqlite3_step(rank_.get()) != SQLITE_ROW) return StoreResult::kFailed;
+    if (sqlite3_step(rank_.get()) != SQLITE_ROW) return Fault(reader_.get());
     *rank = ColumnU32(rank_, 0) + 1;
   }
   if (around == nullptr) return StoreResult::kOk;
   const std::uint32_t above = std::min(*rank - 1, radius);
-  return ReadRanked(entry->route, *rank - 1 - above, above + 1 + radius, around);
+  return Fault(reader_.get(), ReadRanked(entry->route, *rank - 1 - above, above + 1 + radius, around));
 }
 
 StoreResult EntryStore::ReadCount(std::uint32_t route, std::uint32_t* count) {
@@ -381,9 +554,9 @@ StoreResult EntryStore::Ranked(std::uint32_t route, std::uint32_t offset, std::u
   if (!reader_) return StoreResult::kFailed;
   const ReadTransaction transaction(reader_.get());
   if (!transaction.ok() || ReadCount(route, routeCount) != StoreResult::kOk) {
-    return StoreResult::kFailed;
+    return Fault(reader_.get());
   }
-  return ReadRanked(route, offset, limit, rows);
+  return Fault(reader_.get(), ReadRanked(route, offset, limit, rows));
 }
 
 StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
@@ -391,7 +564,7 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   if (!reader_) return StoreResult::kFailed;
   routes->assign(static_cast<std::size_t>(kRouteCount), RouteStanding());
   const ReadTransaction transaction(reader_.get());
-  if (!transaction.ok()) return StoreResult::kFailed;
+  if (!transaction.ok()) return Fault(reader_.get());
   {
     const StatementUse use(counts_);
     int rc;
@@ -402,14 +575,14 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
         (*routes)[route - first].count = ColumnU32(counts_, 1);
       }
     }
-    if (rc != SQLITE_DONE) return StoreResult::kFailed;
+    if (rc != SQLITE_DONE) return Fault(reader_.get());
   }
   for (int i = 0; i < kRouteCount; ++i) {
     RouteStanding& standing = (*routes)[static_cast<std::size_t>(i)];
     if (standing.count != 0 &&
         ReadRanked(static_cast<std::uint32_t>(kFirstRoute + i), 0,
                    static_cast<std::uint32_t>(kBestPerRoute), &standing.best) != StoreResult::kOk) {
-      return StoreResult::kFailed;
+      return Fault(reader_.get());
     }
   }
   return StoreResult::kOk;
@@ -422,7 +595,7 @@ StoreResult EntryStore::Replay(std::string_view id, StoredEntry* entry, std::str
       Prepare(reader_.get(), std::string(kEntryColumns) + ", replay FROM entries WHERE id = ?1;");
   const int rc = s && BindText(s, 1, id) ? sqlite3_step(s.get()) : SQLITE_ERROR;
   if (rc == SQLITE_DONE) return StoreResult::kNotFound;
-  if (rc != SQLITE_ROW) return StoreResult::kFailed;
+  if (rc != SQLITE_ROW) return Fault(reader_.get());
   ReadEntry(s, entry);
   const void* blob = sqlite3_column_blob(s.get(), 6);
   bytes->assign(static_cast<const char*>(blob),
@@ -438,10 +611,10 @@ StoreResult EntryStore::Latest(std::uint32_t route, std::uint32_t count,
       Prepare(reader_.get(), std::string(kEntryColumns) +
                                  " FROM entries WHERE ?1 = 0 OR route = ?1 ORDER BY rowid DESC"
                                  " LIMIT ?2;");
-  if (!s) return StoreResult::kFailed;
+  if (!s) return Fault(reader_.get());
   sqlite3_bind_int64(s.get(), 1, route);
   sqlite3_bind_int64(s.get(), 2, count);
-  return ReadEntries(s, rows);
+  return Fault(reader_.get(), ReadEntries(s, rows));
 }
 
 StoreResult EntryStore::History(std::string_view id, std::vector<ModerationEvent>* events) {
@@ -456,13 +629,13 @@ StoreResult EntryStore::History(std::string_view id, std::vector<ModerationEvent
     events->push_back({sqlite3_column_int64(s.get(), 0), sqlite3_column_int(s.get(), 1) != 0,
                        reason ? reinterpret_cast<const char*>(reason) : ""});
   }
-  return rc == SQLITE_DONE ? StoreResult::kOk : StoreResult::kFailed;
+  return rc == SQLITE_DONE ? StoreResult::kOk : Fault(reader_.get());
 }
 
 StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_view reason,
                                   std::int64_t now) {
   const std::lock_guard<std::mutex> lock(writeMutex_);
-  if (!writer_ || !Step(writer_.get(), "BEGIN IMMEDIATE")) return StoreResult::kFailed;
+  if (!writer_ || !Step(writer_.get(), "BEGIN IMMEDIATE")) return Fault(writer_.get());
   StoreResult result = StoreResult::kFailed;
   {
     const SqliteStatement change =
@@ -488,7 +661,8 @@ StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_
       }
     }
   }
-  if (result != StoreResult::kOk || !Step(writer_.get(), "COMMIT")) {
+  if (result != StoreResult::kOk || !CommitChecked()) {
+    Fault(writer_.get(), result);
     Step(writer_.get(), "ROLLBACK");
     return result == StoreResult::kOk ? StoreResult::kFailed : result;
   }

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,8 +64,19 @@ class EntryStore {
   // the digests and the withdrawal column and record (see upgradeNote). fullSync makes every commit
   // reach the disk before it is acknowledged (synchronous=FULL), so that even a power cut keeps
   // acknowledged entries; otherwise only a killed process is survived.
+  // A file that is not the ranking's (another program's SQLite file, say) or that this
+  // process cannot write is refused before anything in it or beside it changes.
   bool Open(const std::string& path, bool fullSync, std::string* error);
+  // Opens an existing database for reading only: no schema change, no lock a writer waits
+  // for, nothing created beside a database nobody has open. Adding fails.
+  bool OpenReadOnly(const std::string& path, std::string* error);
   void Close() noexcept;
+  // Told every storage failure's cause (SQLite's message), at most once a minute per cause;
+  // set before opening.
+  void SetFaultReport(std::function<void(std::string_view)> report);
+  // A consistent copy of the whole database, as of one moment, into the existing empty
+  // file at path (a symlink is refused).
+  bool Backup(const std::string& path, std::string* error);
   // What opening changed in an older database, for the operator; empty when nothing.
   const std::string& upgradeNote() const noexcept { return upgradeNote_; }
 
@@ -113,6 +126,19 @@ class EntryStore {
   SqliteStatement version_;
 
   std::string upgradeNote_;
+  std::string path_;
+
+  std::mutex faultMutex_;
+  std::function<void(std::string_view)> faultReport_;
+  std::map<int, std::int64_t> lastFault_;  // cause -> when it was last reported
+
+  bool PrepareReads(SqliteDatabase reader, std::string* error);
+  // With writeMutex_ held: commits the open transaction when the database is still the
+  // file at its path, else rolls it back; false (reported) when it was not committed.
+  bool CommitChecked();
+  // Reports db's last error when result is kFailed; returns result.
+  StoreResult Fault(sqlite3* db, StoreResult result = StoreResult::kFailed);
+  void ReportFault(int cause, const std::string& text);
 
   // With readMutex_ held, inside a read transaction.
   StoreResult ReadRanked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,

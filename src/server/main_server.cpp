@@ -177,10 +177,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Declared before the store, which reports its faults into it until it closes.
+  RequestLog log(1);
   EntryStore store;
+  store.SetFaultReport([&log](std::string_view line) { log.Write(line); });
   std::string error;
   if (!store.Open(args.db, args.fullSync, &error)) {
-    WriteLine(2, "qlan-ranking-server: " + args.db + ": " + error);
+    WriteLine(2, "qlan-ranking-server: " + error + ": " + args.db);
     return 1;
   }
   if (!store.upgradeNote().empty()) {
@@ -206,7 +209,6 @@ int main(int argc, char** argv) {
 
   const std::uint64_t descriptors = DescriptorLimit();
   args.server.connectionLimit = qlan::server::ConnectionLimitFor(descriptors);
-  RequestLog log(1);
   if (!args.quiet) args.server.log = [&log](std::string_view line) { log.Write(line); };
   RankingHttpServer server(service, args.server);
   const int port = server.Start(args.bind, args.port);

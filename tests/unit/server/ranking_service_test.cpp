@@ -169,6 +169,14 @@ TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
   store.Close();
   ASSERT_TRUE(store.Open(path, false, &error)) << error;
   EXPECT_EQ(store.upgradeNote(), "");
+  store.Close();  // and it is marked as the ranking's now
+  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+  sqlite3_stmt* mark = nullptr;
+  sqlite3_prepare_v2(old, "PRAGMA application_id", -1, &mark, nullptr);
+  EXPECT_EQ(sqlite3_step(mark), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int64(mark, 0), 0x514C524B);  // "QLRK"
+  sqlite3_finalize(mark);
+  sqlite3_close(old);
 }
 
 TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {

@@ -28,14 +28,15 @@ namespace qlan::test {
 class RunningServer {
  public:
   explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
-    if (std::string error; !store_.Open(dbPath, false, &error)) return;
-    service_ = std::make_unique<server::RankingService>(store_);
     if (!options.log) {
       options.log = [this](std::string_view line) {
         const std::lock_guard<std::mutex> lock(logMutex_);
         log_.emplace_back(line);
       };
     }
+    store_.SetFaultReport(options.log);
+    if (std::string error; !store_.Open(dbPath, false, &error)) return;
+    service_ = std::make_unique<server::RankingService>(store_);
     http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
     port_ = http_->Start("127.0.0.1", 0);
   }
@@ -97,6 +98,14 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::string output_;
 };
+
+// What runs a command as a user other than root (file modes stop its writes): "env" when
+// not root; "" when root cannot change user here.
+inline std::string AsUnprivileged() {
+  if (getuid() != 0) return "env";
+  return access("/usr/bin/setpriv", X_OK) == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups"
+                                               : "";
+}
 
 // A connection from the loopback address `from` to 127.0.0.1:port, or -1.
 inline int Connect(int port, const char* from = "127.0.0.1") {
