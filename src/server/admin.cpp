@@ -74,7 +74,8 @@ std::string Resolved(const std::string& path) {
 int CreateNew(const std::string& path, const std::string& db, mode_t mode, std::string* err) {
   const std::string target = Resolved(path);
   char real[PATH_MAX];
-  for (const std::string& base : {Resolved(db), std::string(realpath(db.c_str(), real) ? real : "")}) {
+  for (const std::string& base :
+       {Resolved(db), std::string(realpath(db.c_str(), real) ? real : "")}) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
       if (!target.empty() && target == base + suffix) {
         *err += "refused: " + path + " is the database or one of its files\n";
@@ -88,8 +89,8 @@ int CreateNew(const std::string& path, const std::string& db, mode_t mode, std::
 }
 
 std::string EntryLine(const StoredEntry& e) {
-  return Printable(e.id) + "  R " + std::to_string(e.route) + "  " + DistanceLabel(e.distance) + "  " +
-         TimeLabel(e.timeTicks) + "  " + JapanDateText(e.created) +
+  return Printable(e.id) + "  R " + std::to_string(e.route) + "  " + DistanceLabel(e.distance) +
+         "  " + TimeLabel(e.timeTicks) + "  " + JapanDateText(e.created) +
          (e.hidden ? "  withdrawn" : "") + "\n";
 }
 
@@ -140,8 +141,8 @@ struct Admin {
                     : "rank " + std::to_string(rank) + " of " + shown;
     out += ", replay " + std::to_string(replay.size()) + " bytes\n";
     for (const ModerationEvent& m : events) {
-      out += JapanDateText(m.at) + (m.hidden ? "  withdrawn: " + Printable(m.reason) : "  returned") +
-             "\n";
+      out += JapanDateText(m.at) +
+             (m.hidden ? "  withdrawn: " + Printable(m.reason) : "  returned") + "\n";
     }
     return 0;
   }
@@ -225,10 +226,9 @@ int RunAdmin(const std::vector<std::string>& args, std::int64_t now, std::string
       if (!known) return usage("list takes --route 710..749 and --last 1..100000");
     }
   } else {
-    const std::size_t words =
-        command == "show" || command == "unhide" || command == "backup" ? 1
-        : command == "hide" || command == "export"                      ? 2
-                                                                        : 0;
+    const std::size_t words = command == "show" || command == "unhide" || command == "backup" ? 1
+                              : command == "hide" || command == "export"                      ? 2
+                                                                                              : 0;
     if (words == 0 || rest.size() != words) {
       return usage("unknown command or wrong arguments: " + command);
     }

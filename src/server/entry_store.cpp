@@ -34,7 +34,8 @@ constexpr char kIndexes[] =
     "CREATE INDEX IF NOT EXISTS shown_by_rank ON entries (route, time_ticks, distance DESC)"
     " WHERE hidden = 0;";
 // The entries table's columns in every version.
-constexpr const char* kFirstColumns[] = {"id", "route", "time_ticks", "distance", "created", "replay"};
+constexpr const char* kFirstColumns[] = {"id",       "route",   "time_ticks",
+                                         "distance", "created", "replay"};
 constexpr char kEntryColumns[] = "SELECT id, route, time_ticks, distance, created, hidden";
 constexpr char kRankOrder[] = " ORDER BY time_ticks, distance DESC, rowid";
 constexpr int kWriteBusyMs = 5000;  // then the entry is refused with 503
@@ -306,7 +307,8 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   }
   const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
   if (!Exec(writer.get(), kSchema, error) || !Upgrade(writer.get(), &upgradeNote_, error) ||
-      !Exec(writer.get(), kIndexes, error) || (!marked && !Exec(writer.get(), mark.c_str(), error)) ||
+      !Exec(writer.get(), kIndexes, error) ||
+      (!marked && !Exec(writer.get(), mark.c_str(), error)) ||
       !Exec(writer.get(), "COMMIT;", error)) {
     sqlite3_exec(writer.get(), "ROLLBACK;", nullptr, nullptr, nullptr);
     return false;
@@ -347,14 +349,15 @@ bool EntryStore::OpenReadOnly(const std::string& path, std::string* error) {
   // the file, so it is read as it is (immutable) and nothing is made beside it: in a
   // read-only folder that works, and no file of ours is left that the server could not open.
   // Otherwise it is read through those files, as any reader does, seeing the last commit.
-  const bool idle = access((path + "-wal").c_str(), F_OK) != 0 &&
-                    access((path + "-shm").c_str(), F_OK) != 0;
+  const bool idle =
+      access((path + "-wal").c_str(), F_OK) != 0 && access((path + "-shm").c_str(), F_OK) != 0;
   std::string uri = "file:";
   for (const char c : path) {
-    const bool plain = std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' ||
-                       c == '-' || c == '_';
-    uri += plain ? std::string(1, c) : "%" + std::string(1, "0123456789ABCDEF"[(c >> 4) & 15]) +
-                                           "0123456789ABCDEF"[c & 15];
+    const bool plain =
+        std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' || c == '-' || c == '_';
+    uri += plain ? std::string(1, c)
+                 : "%" + std::string(1, "0123456789ABCDEF"[(c >> 4) & 15]) +
+                       "0123456789ABCDEF"[c & 15];
   }
   uri += idle ? "?immutable=1" : "?mode=ro";
   SqliteDatabase reader =
@@ -394,8 +397,8 @@ StoreResult EntryStore::Fault(sqlite3* db, StoreResult result) {
   const int code = db == nullptr ? SQLITE_OK : sqlite3_extended_errcode(db);
   if (result == StoreResult::kFailed && code != SQLITE_OK && code != SQLITE_ROW &&
       code != SQLITE_DONE) {
-    ReportFault(code, sqlite3_errmsg(db) + std::string(" (SQLite code ") + std::to_string(code) +
-                          ")");
+    ReportFault(code,
+                sqlite3_errmsg(db) + std::string(" (SQLite code ") + std::to_string(code) + ")");
   }
   return result;
 }
@@ -424,8 +427,9 @@ bool EntryStore::CommitChecked() {
   if (sqlite3_file_control(writer_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
       moved != 0) {
     Step(writer_.get(), "ROLLBACK");
-    ReportFault(kMovedCause, "the database is no longer the file at its path (moved, replaced "
-                             "or deleted); no entry is stored until the server is restarted");
+    ReportFault(kMovedCause,
+                "the database is no longer the file at its path (moved, replaced "
+                "or deleted); no entry is stored until the server is restarted");
     return false;
   }
   if (Step(writer_.get(), "COMMIT")) return true;
@@ -436,8 +440,8 @@ bool EntryStore::CommitChecked() {
 
 bool EntryStore::Backup(const std::string& path, std::string* error) {
   const std::lock_guard<std::mutex> lock(readMutex_);
-  SqliteDatabase copy = OpenConnection(path, kReadBusyMs, error,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
+  SqliteDatabase copy =
+      OpenConnection(path, kReadBusyMs, error, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
   if (!reader_ || !copy) return false;
   sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", reader_.get(), "main");
   if (backup == nullptr) {
@@ -528,7 +532,8 @@ StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint3
   }
   if (around == nullptr) return StoreResult::kOk;
   const std::uint32_t above = std::min(*rank - 1, radius);
-  return Fault(reader_.get(), ReadRanked(entry->route, *rank - 1 - above, above + 1 + radius, around));
+  return Fault(reader_.get(),
+               ReadRanked(entry->route, *rank - 1 - above, above + 1 + radius, around));
 }
 
 StoreResult EntryStore::ReadCount(std::uint32_t route, std::uint32_t* count) {

@@ -83,7 +83,8 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
 
   // A reason stored raw (as an older version did) cannot forge a line or drive the terminal;
   // a read-only copy in a read-only folder is read as it is, nothing made beside it.
-  ASSERT_EQ(server.store().SetHidden(id, true, "a\x1b[2J\r\nreturned\xc2\x9b", 9), StoreResult::kOk);
+  ASSERT_EQ(server.store().SetHidden(id, true, "a\x1b[2J\r\nreturned\xc2\x9b", 9),
+            StoreResult::kOk);
   server.Stop();
   const std::string user = test::AsUnprivileged(), readOnly = folder.Join("ro/ranking.db");
   if (user.empty()) GTEST_SKIP() << "root cannot run the reading commands as another user here";
@@ -94,7 +95,8 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
   test::ChildProcess show(user + " " QLAN_SERVER_PROGRAM " admin --db " + readOnly + " show " + id);
   EXPECT_EQ(show.Stop(0), 0) << show.output();
   EXPECT_NE(show.output().find("withdrawn: a\\x1b[2J\\x0d\\x0areturned\\xc2\\x9b\n"),
-            std::string::npos) << show.output();
+            std::string::npos)
+      << show.output();
   EXPECT_FALSE(std::filesystem::exists(readOnly + "-shm"));
   chmod(folder.Join("ro").c_str(), 0755);
 }

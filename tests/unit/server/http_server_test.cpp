@@ -197,10 +197,10 @@ TEST(HttpServerStore, RefusesEntriesOnceTheDatabaseIsGoneAndLogsEachFaultsCause)
     }
     server->Stop();
     EXPECT_EQ(logged(server->log(), corrupt ? "database disk image is malformed (SQLite code 11); "
-                                            "the database is damaged: stop the server, then "
-                                            "restore the last backup or save what is readable "
-                                            "with sqlite3 FILE .recover"
-                                          : "the database is no longer the file at its path"),
+                                              "the database is damaged: stop the server, then "
+                                              "restore the last backup or save what is readable "
+                                              "with sqlite3 FILE .recover"
+                                            : "the database is no longer the file at its path"),
               1u);
     std::filesystem::remove_all(folder.Join("data"));
   }
@@ -289,14 +289,16 @@ TEST(HttpServerProgram, RefusesADatabaseItCannotWriteOrThatIsNotTheRankings) {
   made.Close();
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
-  sqlite3_exec(db, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1);", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1);", nullptr, nullptr,
+               nullptr);
   sqlite3_close(db);
   const std::string otherBytes = test::S(test::ReadAll(other));
   chmod(readOnly.c_str(), 0444);
   chmod(other.c_str(), 0666);  // another user's server may write it, but must not
   ASSERT_TRUE(getuid() != 0 || chown(folder.path().c_str(), 65534, 65534) == 0);
-  for (const auto& [path, message] : {std::pair(readOnly, "database is read-only: "),
-                                      std::pair(other, "not a ranking database (another program's SQLite file?): ")}) {
+  for (const auto& [path, message] :
+       {std::pair(readOnly, "database is read-only: "),
+        std::pair(other, "not a ranking database (another program's SQLite file?): ")}) {
     ServerProgram server("--db " + path, user);
     EXPECT_EQ(server.child().Stop(SIGTERM), 1);
     EXPECT_NE(server.child().output().find(message + path + "\n"), std::string::npos)
@@ -340,7 +342,8 @@ TEST(HttpServerProgram, DISABLED_SigkillOrABackupInAnEntryFloodLosesNoAcknowledg
   for (std::thread& t : clients) t.join();
   server.child().Stop(SIGKILL);
   ASSERT_GT(beforeBackup.size(), 10u);
-  for (const auto& [path, ids] : {std::pair(db + ".copy", beforeBackup), std::pair(db, acknowledged)}) {
+  for (const auto& [path, ids] :
+       {std::pair(db + ".copy", beforeBackup), std::pair(db, acknowledged)}) {
     EntryStore store;
     std::string error;
     ASSERT_TRUE(store.Open(path, true, &error)) << error;

@@ -103,8 +103,9 @@ class ChildProcess {
 // not root; "" when root cannot change user here.
 inline std::string AsUnprivileged() {
   if (getuid() != 0) return "env";
-  return access("/usr/bin/setpriv", X_OK) == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups"
-                                               : "";
+  return access("/usr/bin/setpriv", X_OK) == 0
+             ? "setpriv --reuid=65534 --regid=65534 --clear-groups"
+             : "";
 }
 
 // A connection from the loopback address `from` to 127.0.0.1:port, or -1.
