@@ -103,6 +103,7 @@ std::vector<unsigned char> MakeReplay(std::uint32_t route, std::uint32_t time, s
     for (std::size_t k = 0; k < 4; ++k) r[at + k] = static_cast<unsigned char>(v >> (24 - 8 * k));
   };
   put(4, time);
+  put(qlan::kReplayHeaderSize, time);  // a run is its route and payload: one of its own
   put(8, 40000 + time);
   put(12, route);
   put(56, qlan::ReplayChecksum(route, 0, r.data() + qlan::kReplayHeaderSize, n));
@@ -297,6 +298,8 @@ int main(int argc, char** argv) {
     args = {serve, "--port",  std::to_string(frontPort), "--dir", folder + "/serve",
             "--",  "--quiet", "--synchronous",           sync};
   }
+  // Every entry comes from one address here: no daily limit.
+  args.insert(args.end(), {"--entries-per-address-per-day", "0"});
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);

@@ -12,8 +12,9 @@
 namespace qlan::server {
 namespace {
 
-// The digest and hidden columns are added to older databases by Upgrade, and the indexes
-// after it, since they name those columns.
+// The digest, hidden and address columns are added to older databases by Upgrade, and the
+// indexes after it, since they name those columns. address is the sender's (personal data:
+// kept for the per-address limit only, NULL for entries stored before it).
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS entries ("
     " id TEXT NOT NULL UNIQUE,"
@@ -23,7 +24,8 @@ constexpr char kSchema[] =
     " created INTEGER NOT NULL,"
     " replay BLOB NOT NULL,"
     " digest BLOB,"
-    " hidden INTEGER NOT NULL DEFAULT 0);"
+    " hidden INTEGER NOT NULL DEFAULT 0,"
+    " address TEXT);"
     "CREATE TABLE IF NOT EXISTS moderation ("
     " entry TEXT NOT NULL, at INTEGER NOT NULL, hidden INTEGER NOT NULL, reason TEXT NOT NULL);";
 // Ranking order on a route: shorter time first, then longer distance, then the earlier
@@ -32,7 +34,9 @@ constexpr char kIndexes[] =
     "CREATE UNIQUE INDEX IF NOT EXISTS entries_by_digest ON entries (digest);"
     "DROP INDEX IF EXISTS entries_by_rank;"
     "CREATE INDEX IF NOT EXISTS shown_by_rank ON entries (route, time_ticks, distance DESC)"
-    " WHERE hidden = 0;";
+    " WHERE hidden = 0;"
+    "CREATE INDEX IF NOT EXISTS entries_by_address ON entries (address, created)"
+    " WHERE address IS NOT NULL;";
 // The entries table's columns in every version.
 constexpr const char* kFirstColumns[] = {"id",       "route",   "time_ticks",
                                          "distance", "created", "replay"};
@@ -43,6 +47,8 @@ constexpr int kReadBusyMs = 1000;   // WAL readers wait only in rare cases (reco
 constexpr sqlite3_int64 kApplicationId = 0x514C524B;  // "QLRK" in the file's header
 constexpr std::int64_t kFaultRepeatSeconds = 60;
 constexpr int kMovedCause = -1;  // a fault cause of our own beside SQLite's codes
+// PRAGMA user_version of a database whose digests are of route and payload (RunDigest).
+constexpr int kRunDigestVersion = 1;
 
 // One read transaction over several statements, so that what they read agrees.
 class ReadTransaction {
@@ -154,21 +160,24 @@ SqliteDatabase OpenConnection(const std::string& path, int busyMs, std::string* 
   return owned;
 }
 
-// The bytes of a stored replay that make the run: the validated ones, or all of a replay
-// that no longer validates.
-std::string_view RunBytes(const void* blob, int size) {
+// The identity of a stored replay: RunDigest, or the digest of all its bytes when it no
+// longer validates.
+bool StoredRunDigest(const void* blob, int size, Sha256Digest* digest) {
   const std::string_view bytes(static_cast<const char*>(blob), static_cast<std::size_t>(size));
   ReplaySummary summary{};
-  const bool valid = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                         bytes.size(), &summary) == 0;
-  return valid ? bytes.substr(0, summary.size) : bytes;
+  if (ValidateReplayBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                          &summary) != 0) {
+    return Sha256(bytes, digest);
+  }
+  return RunDigest(summary.route, bytes.substr(kReplayHeaderSize, summary.size - kReplayHeaderSize),
+                   digest);
 }
 
-// Gives a database written without digests its column, within the open transaction: the
-// first copy of each run gets the digest, later copies of it keep theirs empty (they stay
-// entries, with their identifiers and pages, and new posts of the run find the first).
-bool AddDigests(sqlite3* db, std::string* note, std::string* error) {
-  if (!Exec(db, "ALTER TABLE entries ADD COLUMN digest BLOB;", error)) return false;
+// Gives every entry the digest of its run anew, within the open transaction: the first copy
+// of each run gets the digest, later copies of it keep theirs empty (they stay entries, with
+// their identifiers, ranks and pages, and new posts of the run find the first).
+bool SetRunDigests(sqlite3* db, std::string* note, std::string* error) {
+  if (!Exec(db, "UPDATE entries SET digest = NULL;", error)) return false;
   const SqliteStatement rows = Prepare(db, "SELECT rowid, replay FROM entries ORDER BY rowid;");
   const SqliteStatement set = Prepare(db, "UPDATE entries SET digest = ?1 WHERE rowid = ?2;");
   if (!rows || !set) {
@@ -180,8 +189,8 @@ bool AddDigests(sqlite3* db, std::string* note, std::string* error) {
   int rc;
   while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
     Sha256Digest digest{};
-    if (!Sha256(RunBytes(sqlite3_column_blob(rows.get(), 1), sqlite3_column_bytes(rows.get(), 1)),
-                &digest)) {
+    if (!StoredRunDigest(sqlite3_column_blob(rows.get(), 1), sqlite3_column_bytes(rows.get(), 1),
+                         &digest)) {
       *error = "cannot compute a digest";
       return false;
     }
@@ -201,8 +210,11 @@ bool AddDigests(sqlite3* db, std::string* note, std::string* error) {
     *error = sqlite3_errmsg(db);
     return false;
   }
-  *note = "gave " + std::to_string(seen.size()) + " entries their digest; " +
-          std::to_string(copies) + " repeated copies of a run kept without one";
+  if (seen.empty()) return true;
+  *note = "gave " + std::to_string(seen.size()) +
+          " entries the digest of their route and payload; " + std::to_string(copies) +
+          " later copies of a run kept as entries without one (ranked and shown as before; "
+          "a new post of the run is answered with the first)";
   return true;
 }
 
@@ -243,13 +255,37 @@ bool IsRankingDatabase(sqlite3* db, bool* marked, std::string* error) {
 // Brings an older database's entries table up to the schema; *note says what changed.
 bool Upgrade(sqlite3* db, std::string* note, std::string* error) {
   const auto columns = Names(db, "PRAGMA table_info(entries);", 1);
-  if (columns.count("digest") == 0 && !AddDigests(db, note, error)) return false;
+  if (columns.count("digest") == 0 &&
+      !Exec(db, "ALTER TABLE entries ADD COLUMN digest BLOB;", error)) {
+    return false;
+  }
+  if (columns.count("address") == 0 &&
+      !Exec(db, "ALTER TABLE entries ADD COLUMN address TEXT;", error)) {
+    return false;
+  }
   if (columns.count("hidden") == 0) {
     if (!Exec(db, "ALTER TABLE entries ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0;", error)) {
       return false;
     }
     *note += std::string(note->empty() ? "" : "; ") + "entries can be withdrawn now";
   }
+  // Digests of an older kind covered every header word; they are made anew once.
+  int kind = 0;
+  if (const SqliteStatement version = Prepare(db, "PRAGMA user_version;");
+      version && sqlite3_step(version.get()) == SQLITE_ROW) {
+    kind = sqlite3_column_int(version.get(), 0);
+  } else {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (kind >= kRunDigestVersion) return true;
+  std::string digests;
+  if (!SetRunDigests(db, &digests, error) ||
+      !Exec(db, ("PRAGMA user_version=" + std::to_string(kRunDigestVersion) + ";").c_str(),
+            error)) {
+    return false;
+  }
+  if (!digests.empty()) *note = digests + (note->empty() ? "" : "; ") + *note;
   return true;
 }
 
@@ -327,9 +363,13 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   SqliteDatabase reader = OpenConnection(path, kReadBusyMs, error);
   if (!reader || !Exec(reader.get(), "PRAGMA query_only=1;", error)) return false;
 
+  // An address that has its day's entries already stores nothing (no change, no error); the
+  // count is read inside the insert, so that entries arriving together cannot pass it.
   insert_ = Prepare(writer.get(),
-                    "INSERT INTO entries (id, route, time_ticks, distance, created, replay, digest)"
-                    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7);");
+                    "INSERT INTO entries (id, route, time_ticks, distance, created, replay, digest,"
+                    " address) SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8 WHERE ?8 IS NULL OR ?9 = 0 OR"
+                    " (SELECT COUNT(*) FROM entries WHERE address = ?8 AND created > ?5 - " +
+                        std::to_string(kDaySeconds) + ") < ?9;");
   byDigest_ =
       Prepare(writer.get(), std::string(kEntryColumns) + " FROM entries WHERE digest = ?1;");
   if (!insert_ || !byDigest_) {
@@ -483,23 +523,87 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
         sqlite3_bind_int64(insert_.get(), 4, entry->distance) != SQLITE_OK ||
         sqlite3_bind_int64(insert_.get(), 5, entry->created) != SQLITE_OK ||
         !BindBlob(insert_, 6, replay.data(), replay.size()) ||
-        !BindBlob(insert_, 7, digest.data(), digest.size())) {
+        !BindBlob(insert_, 7, digest.data(), digest.size()) ||
+        (!entry->address.empty() && !BindText(insert_, 8, entry->address)) ||
+        sqlite3_bind_int64(insert_.get(), 9, addressLimit_) != SQLITE_OK) {
       return StoreResult::kFailed;
     }
     rc = sqlite3_step(insert_.get());
   }
-  if (rc == SQLITE_DONE) return CommitChecked() ? StoreResult::kOk : StoreResult::kFailed;
-  if (sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
+  const bool limited = rc == SQLITE_DONE && sqlite3_changes(writer_.get()) == 0;
+  if (rc == SQLITE_DONE && !limited) {
+    return CommitChecked() ? StoreResult::kOk : StoreResult::kFailed;
+  }
+  if (!limited && sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
     return Fault(writer_.get());
   }
   // Either the run is stored already or the identifier is taken.
   const StatementUse use(byDigest_);
   if (!BindBlob(byDigest_, 1, digest.data(), digest.size())) return StoreResult::kFailed;
   rc = sqlite3_step(byDigest_.get());
-  if (rc == SQLITE_DONE) return StoreResult::kDuplicate;
+  if (rc == SQLITE_DONE) return limited ? StoreResult::kLimited : StoreResult::kDuplicate;
   if (rc != SQLITE_ROW) return Fault(writer_.get());
   ReadEntry(byDigest_, entry);
   return StoreResult::kExisting;
+}
+
+StoreResult EntryStore::AddressEntries(std::string_view address, std::int64_t since,
+                                       std::uint32_t* count, std::int64_t* oldest) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const SqliteStatement s = Prepare(reader_.get(),
+                                    "SELECT COUNT(*), IFNULL(MIN(created), 0) FROM entries"
+                                    " WHERE address = ?1 AND created > ?2;");
+  if (!s || !BindText(s, 1, address) || sqlite3_bind_int64(s.get(), 2, since) != SQLITE_OK ||
+      sqlite3_step(s.get()) != SQLITE_ROW) {
+    return StoreResult::kFailed;
+  }
+  *count = ColumnU32(s, 0);
+  *oldest = sqlite3_column_int64(s.get(), 1);
+  return StoreResult::kOk;
+}
+
+StoreResult EntryStore::Lookup(std::string_view id, ArrivedEntry* found) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const StatementUse use(find_);
+  const int rc = BindText(find_, 1, id) ? sqlite3_step(find_.get()) : SQLITE_ERROR;
+  if (rc == SQLITE_DONE) return StoreResult::kNotFound;
+  if (rc != SQLITE_ROW) return Fault(reader_.get());
+  ReadEntry(find_, &found->entry);
+  found->rowid = sqlite3_column_int64(find_.get(), 6);
+  return StoreResult::kOk;
+}
+
+StoreResult EntryStore::Changes(std::int64_t* lastEntry, std::int64_t* lastEvent,
+                                std::vector<ArrivedEntry>* changed) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const ReadTransaction transaction(reader_.get());
+  // Column 6 is the entry's rowid, column 7 the rowid that moves *last on.
+  const SqliteStatement added =
+      Prepare(reader_.get(), std::string(kEntryColumns) +
+                                 ", rowid, rowid FROM entries WHERE rowid > ?1 ORDER BY rowid;");
+  const SqliteStatement moderated =
+      Prepare(reader_.get(),
+              "SELECT e.id, e.route, e.time_ticks, e.distance, e.created, e.hidden, e.rowid,"
+              " m.rowid FROM moderation m LEFT JOIN entries e ON e.id = m.entry"
+              " WHERE m.rowid > ?1 ORDER BY m.rowid;");
+  if (!transaction.ok() || !added || !moderated) return Fault(reader_.get());
+  for (const auto& [s, last] : {std::pair(&added, lastEntry), std::pair(&moderated, lastEvent)}) {
+    sqlite3_bind_int64(s->get(), 1, *last);
+    int rc;
+    while ((rc = sqlite3_step(s->get())) == SQLITE_ROW) {
+      *last = sqlite3_column_int64(s->get(), 7);
+      if (sqlite3_column_type(s->get(), 0) == SQLITE_NULL) continue;  // no such entry
+      ArrivedEntry e;
+      ReadEntry(*s, &e.entry);
+      e.rowid = sqlite3_column_int64(s->get(), 6);
+      changed->push_back(std::move(e));
+    }
+    if (rc != SQLITE_DONE) return Fault(reader_.get());
+  }
+  return StoreResult::kOk;
 }
 
 StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,

@@ -24,6 +24,8 @@ namespace qlan::server {
 
 // Identifiers of this many best entries per route go into the high-score table.
 inline constexpr std::size_t kBestPerRoute = kHighScoreSlotCount;
+// The window of the per-address limit of entries.
+inline constexpr std::int64_t kDaySeconds = 86400;
 
 struct StoredEntry {
   std::string id;
@@ -32,6 +34,13 @@ struct StoredEntry {
   std::uint32_t distance = 0;
   std::int64_t created = 0;  // seconds since 1970-01-01 UTC
   bool hidden = false;       // withdrawn by the operator: in no table, page or download
+  std::string address{};     // of its sender, when it is added; never read back
+};
+
+// An entry with its place in the order of arrival, the last key of the ranking order.
+struct ArrivedEntry {
+  StoredEntry entry;
+  std::int64_t rowid = 0;
 };
 
 // One withdrawal or return of an entry by the operator.
@@ -48,8 +57,8 @@ struct RouteStanding {
   std::vector<StoredEntry> best;  // at most kBestPerRoute
 };
 
-// kExisting: the same run is stored already.
-enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed };
+// kExisting: the same run is stored already. kLimited: its address has its day's entries.
+enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed, kLimited };
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const noexcept;
@@ -80,8 +89,16 @@ class EntryStore {
   // What opening changed in an older database, for the operator; empty when nothing.
   const std::string& upgradeNote() const noexcept { return upgradeNote_; }
 
-  // kOk; kExisting with *entry replaced by the stored entry of the same run (same digest
-  // of its validated bytes); kDuplicate (the identifier is taken) or kFailed.
+  // At most this many entries a day from one address (see Add); 0: no limit.
+  void SetAddressLimit(std::uint32_t perDay) noexcept { addressLimit_ = perDay; }
+  // The entries stored from address after `since` (a day's window): how many, and the time
+  // of the oldest (0 when none).
+  StoreResult AddressEntries(std::string_view address, std::int64_t since, std::uint32_t* count,
+                             std::int64_t* oldest);
+
+  // kOk; kExisting with *entry replaced by the stored entry of the same run (same RunDigest);
+  // kLimited when entry->address (not empty) has the limit's number of entries stored in
+  // the day before entry->created; kDuplicate (the identifier is taken) or kFailed.
   StoreResult Add(StoredEntry* entry, std::string_view replay, const Sha256Digest& digest);
   // kOk with the entry (a withdrawn one too), its rank on its route (1 = best; 0 when
   // withdrawn), the route's entry count and, when asked, the entries ranked up to radius
@@ -89,6 +106,13 @@ class EntryStore {
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
                    std::uint32_t* routeCount, std::vector<StoredEntry>* around = nullptr,
                    std::uint32_t radius = 0);
+  // kOk with the entry (a withdrawn one too) and its rowid; kNotFound or kFailed.
+  StoreResult Lookup(std::string_view id, ArrivedEntry* found);
+  // For standings kept in memory, all from one moment: the entries stored after rowid
+  // *lastEntry and those withdrawn or returned after the moderation rowid *lastEvent, each as
+  // it is now; both rowids are moved on to the last ones read.
+  StoreResult Changes(std::int64_t* lastEntry, std::int64_t* lastEvent,
+                      std::vector<ArrivedEntry>* changed);
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
   // The route's entries ranked offset + 1 on, at most limit, and its entry count.
@@ -126,6 +150,7 @@ class EntryStore {
   SqliteStatement version_;
 
   std::string upgradeNote_;
+  std::uint32_t addressLimit_ = 0;
   std::string path_;
 
   std::mutex faultMutex_;

@@ -41,6 +41,7 @@ struct Request {
   std::string method;  // empty until the head is complete
   std::string target;  // as received, query included
   std::string contentType;
+  std::string address;  // the client's, for the per-address limit of entries
   std::string body;
   bool bodyTooLarge = false;
   Reply reply;  // an entry's, written by a worker
@@ -151,7 +152,8 @@ void RankingHttpServer::State::Work() {
     const auto [connection, request] = jobs.front();
     jobs.pop_front();
     lock.unlock();
-    request->reply = service.PostEntry(request->contentType, request->body, NowSeconds());
+    request->reply =
+        service.PostEntry(request->contentType, request->body, NowSeconds(), request->address);
     request->stage = Request::Stage::kDone;
     MHD_resume_connection(connection);
     lock.lock();
@@ -232,6 +234,9 @@ MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Repl
   }
   // Stopping: no kept-alive connection may outlast its reply.
   if (stopping) MHD_add_response_header(response, "Connection", "close");
+  if (reply.retryAfterS > 0) {
+    MHD_add_response_header(response, "Retry-After", std::to_string(reply.retryAfterS).c_str());
+  }
   r.status = HttpStatus(reply.outcome);
   const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(r.status), response);
   MHD_destroy_response(response);
@@ -257,6 +262,9 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
     const long long declared = length == nullptr ? 0 : ReadDecimal(length);
     if (declared < 0 || static_cast<std::uint64_t>(declared) > kMaxEntryBody) {
       return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+    }
+    if (Reply refusal; service.AdmitEntry(r.address, NowSeconds(), &refusal) != Outcome::kOk) {
+      return Respond(c, r, std::move(refusal));
     }
     const char* type = Header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
     r.contentType = type == nullptr ? "" : type;
@@ -352,6 +360,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* 
     if (StateOf(cls).options.behindFront && realIp != nullptr && connection != nullptr) {
       connection->peer = realIp;
     }
+    if (connection != nullptr) r->address = connection->peer;
   }
   return StateOf(cls).Handle(c, *r, url, method, data, size);
 }

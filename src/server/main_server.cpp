@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -38,6 +39,11 @@ constexpr char kUsage[] =
     "                      acknowledged; normal: survives a killed server, not a power cut\n"
     "  --add-replay FILE   store this replay file as an entry at start (repeatable)\n"
     "  --behind-front      the client's address is the front's X-Real-IP line\n"
+    "  --entries-per-address-per-day N\n"
+    "                      new entries one address may store in any 24 hours (default\n"
+    "                      100; 0: no limit); beyond them 429\n"
+    "  --min-free-mb N     entries get 507 while the database's file system has less\n"
+    "                      free than this (default 512; 0: no floor)\n"
     "  --quiet             no request log\n"
     "  --help              this text\n"
     "       qlan-ranking-server admin --db FILE COMMAND  (the operator's tools; admin --help)\n"
@@ -90,6 +96,8 @@ struct Arguments {
   bool quiet = false;
   std::vector<std::string> replays;
   ServerOptions server;
+  int entriesPerAddress = 100;
+  int minFreeMb = 512;
 };
 
 // 0 when the arguments are usable, 1 after --help, 2 after an error message.
@@ -124,6 +132,14 @@ int ParseArguments(int argc, char** argv, Arguments* a) {
         a->fullSync = false;
       } else {
         return Refuse("--synchronous takes full or normal");
+      }
+    } else if (arg == "--entries-per-address-per-day") {
+      if (!ParseInt(v, 0, 1000000, &a->entriesPerAddress)) {
+        return Refuse(std::string("bad --entries-per-address-per-day: ") + v);
+      }
+    } else if (arg == "--min-free-mb") {
+      if (!ParseInt(v, 0, 1 << 30, &a->minFreeMb)) {
+        return Refuse(std::string("bad --min-free-mb: ") + v);
       }
     } else if (arg == "--add-replay") {
       a->replays.emplace_back(v);
@@ -189,7 +205,11 @@ int main(int argc, char** argv) {
   if (!store.upgradeNote().empty()) {
     WriteLine(1, "qlan-ranking-server: " + args.db + ": " + store.upgradeNote());
   }
-  RankingService service(store);
+  const std::string folder = std::filesystem::path(args.db).parent_path().string();
+  RankingService service(
+      store, {static_cast<std::uint32_t>(args.entriesPerAddress),
+              static_cast<std::uint64_t>(args.minFreeMb) << 20, folder.empty() ? "." : folder,
+              [&log](std::string_view line) { log.Write(line); }});
 
   for (const std::string& path : args.replays) {
     std::ifstream in(path, std::ios::binary);

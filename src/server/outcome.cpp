@@ -28,8 +28,10 @@ constexpr OutcomeText kTexts[] = {
     {500, "データベースを読めません。(database read failed)"},
     {503, "混み合っています。しばらくしてからお試しください。(busy)"},
     {503, "エントリーを保存できません。(entry not stored)"},
+    {429, "このアドレスからの今日のエントリーは上限に達しました。(too many entries)"},
+    {507, "空き容量が足りず、エントリーを受け付けていません。(insufficient storage)"},
 };
-static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<std::size_t>(Outcome::kNotStored) + 1,
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<std::size_t>(Outcome::kNoSpace) + 1,
               "one text per outcome");
 
 const OutcomeText& TextOf(Outcome outcome) noexcept {

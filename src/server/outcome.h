@@ -21,6 +21,8 @@ enum class Outcome {
   kStoreReadFailed,
   kBusy,
   kNotStored,
+  kTooManyEntries,  // the address has its day's entries
+  kNoSpace,         // the database's file system is nearly full
 };
 
 int HttpStatus(Outcome outcome) noexcept;

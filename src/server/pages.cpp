@@ -245,4 +245,13 @@ std::string RenderErrorPage(Outcome outcome) {
               {{kIndexPath, "ルート一覧"}});
 }
 
+std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens) {
+  const std::string title = "エラー 429";
+  return Page(title,
+              "<h1>" + title + "</h1>\n<p>" + EscapeHtml(OutcomeMessage(Outcome::kTooManyEntries)) +
+                  "</p>\n<p>1 日 " + std::to_string(perDay) + " 件まで。次のエントリーは " +
+                  JapanDateText(opens) + " から受け付けます。(open again at that time)</p>\n",
+              {{kIndexPath, "ルート一覧"}});
+}
+
 }  // namespace qlan::server

@@ -43,6 +43,8 @@ std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::u
 
 // A short page for a refused request, with the outcome's status and text.
 std::string RenderErrorPage(Outcome outcome);
+// The 429 page of an address that has sent perDay entries within a day: when it may again.
+std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens);
 
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);

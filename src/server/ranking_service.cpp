@@ -1,6 +1,9 @@
 // Request handling of the ranking server.
 #include "server/ranking_service.h"
 
+#include <sys/statvfs.h>
+
+#include <algorithm>
 #include <vector>
 
 #include "net/ranking.h"
@@ -53,7 +56,7 @@ Reply RankingService::ScoreTable() {
   }
   if (!table) {
     std::vector<RouteStanding> routes;
-    if (store_.Standings(&routes) != StoreResult::kOk) {
+    if (standings_.Best(&routes) != StoreResult::kOk) {
       return ErrorReply(Outcome::kStoreReadFailed);
     }
     const std::vector<unsigned char> file = BuildHighScoreFile(routes);
@@ -69,7 +72,49 @@ Reply RankingService::ScoreTable() {
   return r;
 }
 
-Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry) {
+Outcome RankingService::AdmitEntry(std::string_view address, std::int64_t now, Reply* refusal) {
+  struct statvfs disk {};
+  if (limits_.minFreeBytes != 0 && statvfs(limits_.folder.c_str(), &disk) == 0 &&
+      std::uint64_t{disk.f_bavail} * disk.f_frsize < limits_.minFreeBytes) {
+    std::int64_t logged = spaceLogged_;
+    if (limits_.log && now - logged >= 60 && spaceLogged_.compare_exchange_strong(logged, now)) {
+      limits_.log("entries refused (507): " +
+                  std::to_string(std::uint64_t{disk.f_bavail} * disk.f_frsize >> 20) +
+                  " MB free on the file system of " + limits_.folder + ", below the floor of " +
+                  std::to_string(limits_.minFreeBytes >> 20) + " MB");
+    }
+    *refusal = ErrorReply(Outcome::kNoSpace);
+    return Outcome::kNoSpace;
+  }
+  std::uint32_t count = 0;
+  std::int64_t oldest = 0;
+  // When the count cannot be read the entry goes on: the insert counts again.
+  if (limits_.entriesPerAddressPerDay != 0 && !address.empty() &&
+      store_.AddressEntries(address, now - kDaySeconds, &count, &oldest) == StoreResult::kOk &&
+      count >= limits_.entriesPerAddressPerDay) {
+    *refusal = LimitReply(address, now);
+    return Outcome::kTooManyEntries;
+  }
+  return Outcome::kOk;
+}
+
+Reply RankingService::LimitReply(std::string_view address, std::int64_t now) {
+  Reply r = ErrorReply(Outcome::kTooManyEntries);
+  std::uint32_t count = 0;
+  std::int64_t oldest = 0;
+  if (store_.AddressEntries(address, now - kDaySeconds, &count, &oldest) != StoreResult::kOk ||
+      count == 0) {
+    return r;
+  }
+  // The oldest of the day's entries leaves the window then.
+  const std::int64_t opens = oldest + kDaySeconds;
+  r.retryAfterS = std::max<std::int64_t>(opens - now, 1);
+  r.body = RenderLimitPage(limits_.entriesPerAddressPerDay, opens);
+  return r;
+}
+
+Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry,
+                                  std::string_view address) {
   if (replay.size() > kMaxReplayBytes) return Outcome::kReplayTooLarge;
   ReplaySummary summary{};
   const int check = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(replay.data()),
@@ -78,7 +123,10 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
   // Bytes after the declared payload are not part of the run: neither stored nor a new entry.
   const std::string_view run = replay.substr(0, summary.size);
   Sha256Digest digest{};
-  if (!Sha256(run, &digest)) return Outcome::kNotStored;
+  if (!RunDigest(summary.route, run.substr(kReplayHeaderSize), &digest)) {
+    return Outcome::kNotStored;
+  }
+  entry->address = address;
   entry->route = summary.route;
   entry->timeTicks = summary.time;
   entry->distance = summary.distance;
@@ -88,13 +136,14 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
     if (!NewEntryId(&entry->id)) return Outcome::kNotStored;
     const StoreResult stored = store_.Add(entry, run, digest);
     if (stored == StoreResult::kOk || stored == StoreResult::kExisting) return Outcome::kOk;
+    if (stored == StoreResult::kLimited) return Outcome::kTooManyEntries;
     if (stored != StoreResult::kDuplicate) return Outcome::kNotStored;
   }
   return Outcome::kNotStored;
 }
 
 Reply RankingService::PostEntry(std::string_view contentType, std::string_view body,
-                                std::int64_t now) {
+                                std::int64_t now, std::string_view address) {
   if (body.size() > kMaxEntryBody) return ErrorReply(Outcome::kBodyTooLarge);
   MultipartForm form;
   if (!ParseMultipartForm(contentType, body, &form)) return ErrorReply(Outcome::kBadForm);
@@ -108,7 +157,8 @@ Reply RankingService::PostEntry(std::string_view contentType, std::string_view b
   std::string replay;
   if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) return ErrorReply(Outcome::kBadBase64);
   StoredEntry entry;
-  const Outcome outcome = AddReplay(replay, now, &entry);
+  const Outcome outcome = AddReplay(replay, now, &entry, address);
+  if (outcome == Outcome::kTooManyEntries) return LimitReply(address, now);
   if (outcome != Outcome::kOk) return ErrorReply(outcome);
   return HtmlReply(RenderEntryAccepted(entry));
 }
@@ -119,7 +169,7 @@ Reply RankingService::EntryPage(std::string_view uniqueId) {
   std::uint32_t rank = 0;
   std::uint32_t count = 0;
   std::vector<StoredEntry> around;
-  const StoreResult found = store_.Find(uniqueId, &entry, &rank, &count, &around, kNeighbours);
+  const StoreResult found = standings_.Find(uniqueId, &entry, &rank, &count, &around, kNeighbours);
   if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
   if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
   if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
@@ -128,7 +178,7 @@ Reply RankingService::EntryPage(std::string_view uniqueId) {
 
 Reply RankingService::Index() {
   std::vector<RouteStanding> routes;
-  if (store_.Standings(&routes) != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (standings_.Best(&routes) != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
   return HtmlReply(RenderIndex(routes));
 }
 
@@ -142,7 +192,7 @@ Reply RankingService::RoutePage(std::string_view route, std::string_view page) {
   }
   std::vector<StoredEntry> rows;
   std::uint32_t count = 0;
-  if (store_.Ranked(number, (pageNumber - 1) * kRowsPerPage, kRowsPerPage, &rows, &count) !=
+  if (standings_.Ranked(number, (pageNumber - 1) * kRowsPerPage, kRowsPerPage, &rows, &count) !=
       StoreResult::kOk) {
     return ErrorReply(Outcome::kStoreReadFailed);
   }

@@ -1,7 +1,9 @@
 // What the ranking server does for each of its addresses, independent of the HTTP library:
 // tests and fuzzers call it directly.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +12,7 @@
 #include "net/upload.h"
 #include "server/entry_store.h"
 #include "server/outcome.h"
+#include "server/standings.h"
 
 namespace qlan::server {
 
@@ -23,7 +26,16 @@ struct Reply {
   Outcome outcome = Outcome::kOk;
   std::string contentType;
   std::string body;
-  std::string fileName;  // offered as a download under this name when not empty
+  std::string fileName;          // offered as a download under this name when not empty
+  std::int64_t retryAfterS = 0;  // sent as Retry-After when not 0
+};
+
+// What the service lets into the database (the program's options set them; 0: no bound).
+struct AdmissionLimits {
+  std::uint32_t entriesPerAddressPerDay = 0;    // new entries in any 24 hours
+  std::uint64_t minFreeBytes = 0;               // free space kept on the database's file system
+  std::string folder{};                         // the database's folder, for minFreeBytes
+  std::function<void(std::string_view)> log{};  // why entries are refused, once a minute
 };
 
 // The error page of an outcome, as every refusal is answered.
@@ -31,18 +43,26 @@ Reply ErrorReply(Outcome outcome);
 
 class RankingService {
  public:
-  explicit RankingService(EntryStore& store) noexcept : store_(store) {}
+  explicit RankingService(EntryStore& store, AdmissionLimits limits = {})
+      : store_(store), limits_(std::move(limits)), standings_(store) {
+    store_.SetAddressLimit(limits_.entriesPerAddressPerDay);
+  }
 
   // Every method may be called from several threads at once.
 
   // GET "/sw/qlan/score.dat": the high-score file built from the stored entries.
   Reply ScoreTable();
+  // Whether an entry from address (empty: not limited) may be sent now, asked on its head
+  // before its body is read: kOk, or why not with the page to answer in *refusal.
+  Outcome AdmitEntry(std::string_view address, std::int64_t now, Reply* refusal);
   // POST "/sw/qlan/hsentry/0/": the multipart form with the replay's Base64 in "frep";
-  // now is the entry's date (seconds since 1970 UTC).
-  Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now);
+  // now is the entry's date (seconds since 1970 UTC), address its sender's.
+  Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now,
+                  std::string_view address = {});
   // Validates and stores replay bytes (as PostEntry does after decoding): kOk and *entry
   // (the stored one when the same run came before), or why they are refused.
-  Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
+  Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry,
+                    std::string_view address = {});
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
   // GET or HEAD of any path: the table, the entry page, the index, a route's ranking, a
@@ -53,8 +73,13 @@ class RankingService {
   Reply Index();
   Reply RoutePage(std::string_view route, std::string_view page);
   Reply ReplayFile(std::string_view id);
+  // The 429 page of address, saying when it may send again.
+  Reply LimitReply(std::string_view address, std::int64_t now);
 
   EntryStore& store_;
+  const AdmissionLimits limits_;
+  Standings standings_;
+  std::atomic<std::int64_t> spaceLogged_{0};
   std::mutex cacheMutex_;
   std::uint64_t cachedVersion_ = 0;
   std::shared_ptr<const std::string> cachedTable_;

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <sys/stat.h>
 
@@ -27,9 +29,9 @@ using test::StatusOf;
 
 constexpr char kDownload[] = "GET /sw/qlan/score.dat HTTP/1.0\n\n";
 
-// A valid run of its own for each time (the checksum covers the payload only).
+// A valid run of its own for each time.
 std::string EntryRequest(std::uint32_t time) {
-  std::string replay = test::KnownFile("replays/good/r712.replay");
+  std::string replay = test::RunOf(test::KnownFile("replays/good/r712.replay"), time);
   for (std::size_t i = 0; i < 4; ++i) replay[4 + i] = static_cast<char>(time >> (24 - 8 * i));
   return test::ToolRequest(test::ReplayForm(replay));
 }
@@ -275,6 +277,53 @@ TEST(HttpServerProgram, TooFewDescriptorsRefuseWithoutSpinning) {
   EXPECT_EQ(StatusOf(Exchange(server.port(), kDownload, 2000)), 200);
 }
 
+// Two entries a day from an address: a repost of one is not a third, a third is refused
+// before its body with the time it may come, and the count holds at the insert too.
+TEST(HttpServerLimits, AnAddressStoresItsDaysEntriesThenWaits) {
+  test::TempFolder folder;
+  test::RunningServer server(folder.Join("ranking.db"), {}, {2});
+  const auto post = [&](std::uint32_t time) { return Exchange(server.port(), EntryRequest(time)); };
+  const std::string id = test::EntryIdIn(BodyOf(post(1)));
+  EXPECT_EQ(test::EntryIdIn(BodyOf(post(1))), id);
+  EXPECT_EQ(StatusOf(post(2)), 200);
+  const std::string refused = post(3);
+  EXPECT_EQ(StatusOf(refused), 429);
+  EXPECT_NE(refused.find("\r\nRetry-After: 864"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("(JST) から受け付けます。"), std::string::npos) << refused;
+  RankingService direct(server.store(), {2});
+  StoredEntry entry;
+  EXPECT_EQ(direct.AddReplay(test::RunOf(test::KnownFile("replays/good/r712.replay"), 4),
+                             NowSeconds(), &entry, "127.0.0.1"),
+            Outcome::kTooManyEntries);
+  EXPECT_EQ(test::StoredCount(server.store()), 2u);
+}
+
+// On a nearly full file system entries get 507 and one log line; pages are served.
+TEST(HttpServerLimits, EntriesWaitForFreeSpaceAndPagesGoOn) {
+  test::TempFolder folder;
+  const std::string disk = folder.Join("small");
+  if (geteuid() != 0 || mkdir(disk.c_str(), 0700) != 0 ||
+      mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8m") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  }
+  const std::unique_ptr<const char, void (*)(const char*)> unmount(
+      disk.c_str(), [](const char* path) { umount2(path, MNT_DETACH); });
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  const auto log = [&](std::string_view line) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    lines.emplace_back(line);
+  };
+  test::RunningServer server(disk + "/ranking.db", {}, {0, 16 << 20, disk, log});
+  for (const std::uint32_t time : {1u, 2u})
+    EXPECT_EQ(StatusOf(Exchange(server.port(), EntryRequest(time))), 507);
+  EXPECT_EQ(StatusOf(Exchange(server.port(), kDownload)), 200);
+  EXPECT_EQ(StatusOf(Exchange(server.port(), "GET /sw/qlan/ HTTP/1.0\n\n")), 200);
+  server.Stop();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("below the floor of 16 MB"), std::string::npos) << lines[0];
+}
+
 // A database the server could not write or that is another program's is refused at start,
 // nothing made beside it, the other program's file unchanged byte for byte.
 TEST(HttpServerProgram, RefusesADatabaseItCannotWriteOrThatIsNotTheRankings) {
@@ -313,7 +362,8 @@ TEST(HttpServerProgram, RefusesADatabaseItCannotWriteOrThatIsNotTheRankings) {
 TEST(HttpServerProgram, DISABLED_SigkillOrABackupInAnEntryFloodLosesNoAcknowledgedEntry) {
   test::TempFolder folder;
   const std::string db = folder.Join("ranking.db");
-  ServerProgram server("--db " + db + " --synchronous full --quiet");
+  ServerProgram server("--db " + db +
+                       " --synchronous full --quiet --entries-per-address-per-day 0");
   ASSERT_GT(server.port(), 0);
   std::mutex mutex;
   std::vector<std::string> acknowledged;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <set>
+
 #include "server/base64_decode.h"
 #include "server/entry_id.h"
 #include "server/multipart.h"
@@ -33,7 +35,7 @@ class RankingServiceTest : public ::testing::Test {
 
 TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShowsItsPage) {
   const std::string replay = test::KnownFile("replays/good/r745.replay");
-  std::string slower = replay;
+  std::string slower = test::RunOf(replay, 1);
   slower[7] = static_cast<char>(slower[7] + 1);  // one tick more
   StoredEntry second;
   StoredEntry stored;
@@ -128,55 +130,76 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
   EXPECT_EQ(test::StoredCount(store_), 0u);
 }
 
-// A database of the version before digests: every entry stays, the first copy of a run
-// is found again, later copies stay entries of their own.
+// Databases before digests and with digests of every header word: every entry stays, the
+// first copy of a run (route and payload) is found again, later copies stay entries.
 TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
-  test::TempFolder folder;
-  const std::string path = folder.Join("old.db");
   const auto hex = [](const std::string& bytes) {
     std::string out = "X'";
     for (const char c : bytes)
       out += "0123456789ABCDEF"[(c >> 4) & 15], out += "0123456789ABCDEF"[c & 15];
     return out + "'";
   };
-  const std::string run = test::KnownFile("replays/good/r710.replay");
-  sqlite3* old = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
-  const std::string sql =
+  std::string run = test::KnownFile("replays/good/r710.replay");
+  const std::string values = "('AAAAAAAAAAAAAAAA', 710, 1, 1, 1, " + hex(run) + "%), " +
+                             "('BBBBBBBBBBBBBBBB', 710, 1, 1, 2, " + hex((run[27] = 1, run)) +
+                             "%), ('CCCCCCCCCCCCCCCC', 745, 1, 1, 3, " +
+                             hex(test::KnownFile("replays/good/r745.replay")) + "%);";
+  const std::string columns =
       "CREATE TABLE entries (id TEXT NOT NULL UNIQUE, route INTEGER NOT NULL CHECK (route BETWEEN"
       " 710 AND 749), time_ticks INTEGER NOT NULL, distance INTEGER NOT NULL, created INTEGER NOT"
-      " NULL, replay BLOB NOT NULL); INSERT INTO entries VALUES ('AAAAAAAAAAAAAAAA', 710, 1, 1, "
-      "1, " +
-      hex(run) + "), ('BBBBBBBBBBBBBBBB', 710, 1, 1, 2, " + hex(run + "x") +
-      "), ('CCCCCCCCCCCCCCCC', 745, 1, 1, 3, " + hex(test::KnownFile("replays/good/r745.replay")) +
-      ");";
-  ASSERT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(old);
+      " NULL, replay BLOB NOT NULL";
+  const std::string note =
+      "gave 2 entries the digest of their route and payload; 1 later copies "
+      "of a run kept as entries without one (ranked and shown as before; a "
+      "new post of the run is answered with the first)";
+  for (const auto& [schema, digests, after] :
+       {std::tuple(");", "", note + "; entries can be withdrawn now"),
+        std::tuple(", digest BLOB UNIQUE, hidden INTEGER NOT NULL DEFAULT 0);",
+                   ", randomblob(32), 0", note)}) {
+    test::TempFolder folder;
+    const std::string path = folder.Join("old.db");
+    std::string sql = columns + schema + " INSERT INTO entries VALUES " + values;
+    for (std::size_t at; (at = sql.find('%')) != std::string::npos;) sql.replace(at, 1, digests);
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(old);
 
-  EntryStore store;
-  std::string error;
-  ASSERT_TRUE(store.Open(path, false, &error)) << error;
-  EXPECT_EQ(store.upgradeNote(),
-            "gave 2 entries their digest; 1 repeated copies of a run kept without one; entries "
-            "can be withdrawn now");
-  RankingService service(store);
-  StoredEntry entry;
-  ASSERT_EQ(service.AddReplay(run, 9, &entry), Outcome::kOk);
-  EXPECT_EQ(entry.id, "AAAAAAAAAAAAAAAA");
-  EXPECT_EQ(test::StoredCount(store), 3u);
-  EXPECT_EQ(store.SetHidden("CCCCCCCCCCCCCCCC", true, "test", 9), StoreResult::kOk);
-  EXPECT_EQ(test::StoredCount(store), 2u);
-  store.Close();
-  ASSERT_TRUE(store.Open(path, false, &error)) << error;
-  EXPECT_EQ(store.upgradeNote(), "");
-  store.Close();  // and it is marked as the ranking's now
-  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
-  sqlite3_stmt* mark = nullptr;
-  sqlite3_prepare_v2(old, "PRAGMA application_id", -1, &mark, nullptr);
-  EXPECT_EQ(sqlite3_step(mark), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int64(mark, 0), 0x514C524B);  // "QLRK"
-  sqlite3_finalize(mark);
-  sqlite3_close(old);
+    EntryStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(path, false, &error)) << error;
+    EXPECT_EQ(store.upgradeNote(), after);
+    RankingService service(store);
+    StoredEntry entry;
+    ASSERT_EQ(service.AddReplay((run[27] = 2, run), 9, &entry), Outcome::kOk);
+    EXPECT_EQ(entry.id, "AAAAAAAAAAAAAAAA");
+    EXPECT_EQ(test::StoredCount(store), 3u);
+    EXPECT_EQ(store.SetHidden("CCCCCCCCCCCCCCCC", true, "test", 9), StoreResult::kOk);
+    EXPECT_EQ(test::StoredCount(store), 2u);
+    store.Close();
+    ASSERT_TRUE(store.Open(path, false, &error)) << error;
+    EXPECT_EQ(store.upgradeNote(), "");
+    store.Close();  // and it is marked as the ranking's now
+    ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+    sqlite3_stmt* mark = nullptr;
+    sqlite3_prepare_v2(old, "PRAGMA application_id", -1, &mark, nullptr);
+    EXPECT_EQ(sqlite3_step(mark), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int64(mark, 0), 0x514C524B);  // "QLRK"
+    sqlite3_finalize(mark);
+    sqlite3_close(old);
+  }
+}
+
+// One run posted with each reserved header word changed is one entry.
+TEST_F(RankingServiceTest, IsOneEntryWhateverItsReservedHeaderWordsSay) {
+  std::string run = test::KnownFile("replays/good/r710.replay");
+  std::set<std::string> ids;
+  for (std::size_t i = 0; i < 16; ++i) {
+    run[4 + 4 * (5 + i % 7) + 3] = static_cast<char>(i + 1);  // words 5 to 11
+    ids.insert(test::EntryIdIn(service_.PostEntry(kToolType, test::ReplayForm(run), 5).body));
+  }
+  EXPECT_EQ(ids.size(), 1u);
+  EXPECT_EQ(ids.count(""), 0u);
 }
 
 TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "app/text.h"
+#include "records/replay.h"
 #include "server/http_server.h"
 #include "unit/net/net_test_support.h"
 
@@ -27,7 +29,8 @@ namespace qlan::test {
 // Listens on a free port of 127.0.0.1 with the database at dbPath; logs into log().
 class RunningServer {
  public:
-  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {}) {
+  explicit RunningServer(const std::string& dbPath, server::ServerOptions options = {},
+                         server::AdmissionLimits limits = {}) {
     if (!options.log) {
       options.log = [this](std::string_view line) {
         const std::lock_guard<std::mutex> lock(logMutex_);
@@ -36,7 +39,7 @@ class RunningServer {
     }
     store_.SetFaultReport(options.log);
     if (std::string error; !store_.Open(dbPath, false, &error)) return;
-    service_ = std::make_unique<server::RankingService>(store_);
+    service_ = std::make_unique<server::RankingService>(store_, std::move(limits));
     http_ = std::make_unique<server::RankingHttpServer>(*service_, options);
     port_ = http_->Start("127.0.0.1", 0);
   }
@@ -175,6 +178,24 @@ inline std::string KnownFile(const std::string& relative) {
   return S(ReadAll(TestDataPath(relative)));
 }
 inline std::string ReplayForm(std::string_view replay) { return ToolForm(Base64Lines(replay)); }
+
+// A valid run of its own for each n (a run is its route and payload): the replay with the
+// payload's first word n (declared, the bytes there) and its checksum made anew.
+inline std::string RunOf(std::string replay, std::uint32_t n) {
+  const auto word = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(replay[at + i]);
+    return v;
+  };
+  const auto put = [&](std::size_t at, std::uint32_t v) {
+    for (std::size_t i = 0; i < 4; ++i) replay[at + i] = static_cast<char>(v >> (24 - 8 * i));
+  };
+  put(kReplayHeaderSize, n);
+  put(60, std::max(word(60), 4u));
+  const auto* payload = reinterpret_cast<const unsigned char*>(replay.data()) + kReplayHeaderSize;
+  put(56, ReplayChecksum(word(12), word(52), payload, word(60)));
+  return replay;
+}
 
 // The identifier on the "**ID:" line of a reply or page; "" when there is none.
 inline std::string EntryIdIn(const std::string& text) {
