@@ -44,6 +44,10 @@ std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::u
 // A short page for a refused request, with the outcome's status and text.
 std::string RenderErrorPage(Outcome outcome);
 
+// The Content-Security-Policy every page meets: its own inline style (by that text's digest)
+// and an empty icon, nothing else; no script, no frame, no form.
+const std::string& ContentSecurityPolicy();
+
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);
 
