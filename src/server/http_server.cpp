@@ -101,7 +101,8 @@ bool AmbiguousHead(MHD_Connection* c, std::string_view target, const char* url,
                    const char* version) {
   const std::string_view path = TargetPath(target);
   // The library points url and version into the request line as it came: a target that
-  // ends before the version begins held a raw NUL.
+  // ends before the version begins held a raw NUL (a version farther away than any request
+  // line is not in that line).
   const auto begin = reinterpret_cast<std::uintptr_t>(url);
   const auto end = reinterpret_cast<std::uintptr_t>(version);
   if (path.substr(0, path.find('?')).find("%00") != std::string_view::npos ||

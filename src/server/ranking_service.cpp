@@ -35,7 +35,8 @@ std::uint32_t PlainNumber(std::string_view text) noexcept {
 }
 
 // The page a route's query names: 1 for none, N for exactly "page=N". Any other text is 0
-// (404): the front files a page under its page field alone, which it reads otherwise.
+// (404): the front keys a page on its page field as nginx decodes it, so only the plain
+// form may be answered.
 std::uint32_t PageOf(std::string_view query) noexcept {
   const std::string_view field = kPageField;
   if (query.empty()) return 1;
