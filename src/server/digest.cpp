@@ -26,4 +26,12 @@ bool RunDigest(std::uint32_t route, std::string_view payload, Sha256Digest* out)
          EVP_DigestFinal_ex(context.get(), out->data(), &size) == 1 && size == out->size();
 }
 
+std::string Sha256Base64(std::string_view bytes) {
+  Sha256Digest digest{};
+  unsigned char text[48] = {};  // 4 characters for each 3 bytes, and the ending NUL
+  if (!Sha256(bytes, &digest)) return {};
+  const int n = EVP_EncodeBlock(text, digest.data(), static_cast<int>(digest.size()));
+  return std::string(reinterpret_cast<const char*>(text), n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
 }  // namespace qlan::server

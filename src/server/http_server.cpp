@@ -90,6 +90,42 @@ const char* Header(MHD_Connection* c, const char* name) {
   return MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
 }
 
+// The query of a target as received, before the library decodes its fields.
+std::string_view RawQuery(std::string_view target) {
+  const std::size_t mark = target.find('?');
+  return mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+}
+
+// A head with two readings: a NUL in its path, which ends the library's decoded C string
+// early ("score.dat%00.html" would be the table), or Content-Length lines that disagree.
+bool AmbiguousHead(MHD_Connection* c, std::string_view target, const char* url,
+                   const char* version) {
+  const std::string_view path = TargetPath(target);
+  // The library points url and version into the request line as it came: a target that
+  // ends before the version begins held a raw NUL (a version farther away than any request
+  // line is not in that line).
+  const auto begin = reinterpret_cast<std::uintptr_t>(url);
+  const auto end = reinterpret_cast<std::uintptr_t>(version);
+  if (path.substr(0, path.find('?')).find("%00") != std::string_view::npos ||
+      (*version != '\0' && end > begin + target.size() + 1 && end - begin < 65536)) {
+    return true;
+  }
+  std::pair<const char*, bool> lengths{nullptr, false};  // the first one, and a differing one
+  MHD_get_connection_values(
+      c, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        auto& [first, differ] = *static_cast<std::pair<const char*, bool>*>(cls);
+        if (key != nullptr && value != nullptr &&
+            EqualsIgnoringCase(key, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
+          differ = differ || (first != nullptr && std::string_view(first) != value);
+          if (first == nullptr) first = value;
+        }
+        return MHD_YES;
+      },
+      &lengths);
+  return lengths.second;
+}
+
 const char* EndWord(MHD_RequestTerminationCode toe) {
   switch (toe) {
     case MHD_REQUEST_TERMINATED_COMPLETED_OK:
@@ -227,7 +263,10 @@ MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Repl
   r.bytes = body->size();
   static_cast<void>(body.release());
   MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
-  MHD_add_response_header(response, "Cache-Control", "no-store");
+  MHD_add_response_header(response, "Cache-Control", reply.cacheControl);
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+  MHD_add_response_header(response, "Content-Security-Policy", ContentSecurityPolicy().c_str());
   if (!reply.fileName.empty()) {  // our own name: "r" and digits
     const std::string disposition = "attachment; filename=\"" + reply.fileName + "\"";
     MHD_add_response_header(response, "Content-Disposition", disposition.c_str());
@@ -282,7 +321,7 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
         const char* value = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
         return std::string_view(value == nullptr ? "" : value);
       };
-      return Respond(c, r, service.Read(path, argument(kEntryIdField), argument(kPageField)));
+      return Respond(c, r, service.Read(path, argument(kEntryIdField), RawQuery(r.target)));
     }
     if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
     if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
@@ -350,7 +389,7 @@ void* OnRequestLine(void* cls, const char* uri, MHD_Connection* c) {
 }
 
 MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
-                     const char* /*version*/, const char* data, std::size_t* size, void** context) {
+                     const char* version, const char* data, std::size_t* size, void** context) {
   auto* r = static_cast<Request*>(*context);
   if (r == nullptr) return MHD_NO;
   if (r->stage == Request::Stage::kNew) {
@@ -361,6 +400,10 @@ MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* 
       connection->peer = realIp;
     }
     if (connection != nullptr) r->address = connection->peer;
+    if (AmbiguousHead(c, r->target, url, version)) {
+      r->stage = Request::Stage::kReading;  // refused in the head's own call: the connection closes
+      return StateOf(cls).Respond(c, *r, ErrorReply(Outcome::kBadRequest));
+    }
   }
   return StateOf(cls).Handle(c, *r, url, method, data, size);
 }

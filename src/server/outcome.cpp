@@ -18,6 +18,7 @@ constexpr OutcomeText kTexts[] = {
     {400, "リプレイがありません。(field frep missing)"},
     {400, "リプレイが複数あります。(field frep repeated)"},
     {400, "リプレイの Base64 が不正です。(bad Base64)"},
+    {400, "リクエストが不正です。(bad request)"},
     {404, "そのページはありません。(not found)"},
     {404, "そのエントリーはありません。(unknown entry)"},
     {410, "このエントリーは取り下げられました。(withdrawn)"},

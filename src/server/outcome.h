@@ -11,6 +11,7 @@ enum class Outcome {
   kNoReplay,        // no field "frep"
   kRepeatedReplay,  // "frep" twice
   kBadBase64,
+  kBadRequest,  // a head the server cannot read one way only
   kNotFound,
   kUnknownEntry,
   kWithdrawn,  // the operator took the entry down

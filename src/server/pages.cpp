@@ -9,6 +9,7 @@
 #include "app/text.h"
 #include "net/ranking.h"
 #include "records/record_list.h"
+#include "server/digest.h"
 
 namespace qlan::server {
 namespace {
@@ -35,7 +36,10 @@ std::string Page(std::string_view title, std::string_view content,
                  const std::vector<Link>& links = {}) {
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta name=\"description\" content=\"Quillane の各ルートの順位、記録とリプレイ\">\n"
+      // An empty icon: without it a browser asks for /favicon.ico and logs the 404.
+      "<link rel=\"icon\" href=\"data:,\">\n<title>";
   page += title;
   page += "</title>\n<style>";
   page += kStyle;
@@ -99,6 +103,14 @@ std::string RankTable(std::string_view caption, const std::vector<StoredEntry>& 
 }
 
 }  // namespace
+
+const std::string& ContentSecurityPolicy() {
+  static const std::string policy = "default-src 'none'; style-src 'sha256-" +
+                                    Sha256Base64(kStyle) +
+                                    "'; img-src data:; base-uri 'none'; form-action 'none'; "
+                                    "frame-ancestors 'none'";
+  return policy;
+}
 
 std::string EscapeHtml(std::string_view text) {
   std::string out;

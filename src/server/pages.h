@@ -46,6 +46,10 @@ std::string RenderErrorPage(Outcome outcome);
 // The 429 page of an address that has sent perDay entries within a day: when it may again.
 std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens);
 
+// The Content-Security-Policy every page meets: its own inline style (by that text's digest)
+// and an empty icon, nothing else; no script, no frame, no form.
+const std::string& ContentSecurityPolicy();
+
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);
 

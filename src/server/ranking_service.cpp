@@ -37,6 +37,17 @@ std::uint32_t PlainNumber(std::string_view text) noexcept {
   return n;
 }
 
+// The page a route's query names: 1 for none, N for exactly "page=N". Any other text is 0
+// (404): the front keys a page on its page field as nginx decodes it, so only the plain
+// form may be answered.
+std::uint32_t PageOf(std::string_view query) noexcept {
+  const std::string_view field = kPageField;
+  if (query.empty()) return 1;
+  const bool named = query.size() > field.size() && query.substr(0, field.size()) == field &&
+                     query[field.size()] == '=';
+  return named ? PlainNumber(query.substr(field.size() + 1)) : 0;
+}
+
 }  // namespace
 
 Reply ErrorReply(Outcome outcome) {
@@ -69,6 +80,7 @@ Reply RankingService::ScoreTable() {
   Reply r;
   r.contentType = "application/octet-stream";
   r.body = *table;
+  r.cacheControl = "public, max-age=5";
   return r;
 }
 
@@ -182,9 +194,9 @@ Reply RankingService::Index() {
   return HtmlReply(RenderIndex(routes));
 }
 
-Reply RankingService::RoutePage(std::string_view route, std::string_view page) {
+Reply RankingService::RoutePage(std::string_view route, std::string_view query) {
   const std::uint32_t number = route.size() == 3 ? PlainNumber(route) : 0;
-  const std::uint32_t pageNumber = page.empty() ? 1 : PlainNumber(page);
+  const std::uint32_t pageNumber = PageOf(query);
   const auto first = static_cast<std::uint32_t>(kFirstRoute);
   if (number < first || number - first >= static_cast<std::uint32_t>(kRouteCount) ||
       pageNumber == 0) {
@@ -214,7 +226,7 @@ Reply RankingService::ReplayFile(std::string_view id) {
 }
 
 Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
-                           std::string_view page) {
+                           std::string_view query) {
   // What follows folder in the path; empty when the path is not under it.
   const auto rest = [path](std::string_view folder) {
     return path.substr(0, folder.size()) == folder ? path.substr(folder.size())
@@ -224,7 +236,7 @@ Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
   if (path == kEntryPagePath) return EntryPage(uniqueId);
   if (path == kIndexPath) return Index();
   if (const std::string_view route = rest(kRankingPath); route.size() == 4 && route[3] == '/') {
-    return RoutePage(route.substr(0, 3), page);
+    return RoutePage(route.substr(0, 3), query);
   }
   if (const std::string_view id = rest(kReplayPath); !id.empty()) return ReplayFile(id);
   return ErrorReply(Outcome::kNotFound);

@@ -28,6 +28,9 @@ struct Reply {
   std::string body;
   std::string fileName;          // offered as a download under this name when not empty
   std::int64_t retryAfterS = 0;  // sent as Retry-After when not 0
+  // Pages, replays and refusals are asked for again each time (and kept for back and
+  // forward); the table alone may be kept a few seconds, by a CDN say.
+  const char* cacheControl = "no-cache";
 };
 
 // What the service lets into the database (the program's options set them; 0: no bound).
@@ -66,12 +69,13 @@ class RankingService {
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
   // GET or HEAD of any path: the table, the entry page, the index, a route's ranking, a
-  // replay, or the 404 page. uniqueId and page are the query's fields of those names.
-  Reply Read(std::string_view path, std::string_view uniqueId, std::string_view page);
+  // replay, or the 404 page. uniqueId is the query's field of that name; query is the query
+  // text as received, of which a route's ranking takes nothing but "page=N" in plain digits.
+  Reply Read(std::string_view path, std::string_view uniqueId, std::string_view query);
 
  private:
   Reply Index();
-  Reply RoutePage(std::string_view route, std::string_view page);
+  Reply RoutePage(std::string_view route, std::string_view query);
   Reply ReplayFile(std::string_view id);
   // The 429 page of address, saying when it may send again.
   Reply LimitReply(std::string_view address, std::int64_t now);

@@ -1,5 +1,5 @@
 # The ranking's pages in headless Chromium behind scripts/serve: the texts a player reads, where
-# the links lead, no page wider than a phone, no axe-core violation; screenshots on the way.
+# the links lead, no page wider than a phone, no axe-core violation or console error; screenshots.
 # Arguments: scripts/serve, the server program, the replay folder, axe.min.js, the screenshot folder.
 import base64, os, shutil, signal, socket, subprocess, sys, tempfile, urllib.request
 from selenium import webdriver
@@ -32,6 +32,7 @@ ids = {line.split()[1]: line.split()[3] for line in open(tmp + "/serve/server.lo
 seventh = ids[replays[8]]  # v6: rank 7 of the 12 entries of R 745
 options = webdriver.ChromeOptions()
 options.binary_location = "/usr/bin/chromium"
+options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
 for flag in ("headless", "no-sandbox", "disable-gpu", "disable-quic", "no-first-run",
              "disable-background-networking", "disable-component-update", "disable-sync",
              "user-data-dir=" + tmp + "/profile"):
@@ -53,6 +54,8 @@ def visit(name, path, texts):
             "axe.run(document).then(r => arguments[0](r.violations.map("
             "v => v.id + ' ' + v.nodes.map(n => n.target).join(' '))))")
         check(not violations, f"{name}, {label}: axe violations {len(violations)} {violations}")
+        console = [e["message"] for e in driver.get_log("browser") if e["level"] != "INFO"]
+        check(not console, f"{name}, {label}: console {console}")
         height = driver.execute_script("return document.documentElement.scrollHeight")
         shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"captureBeyondViewport": True, "clip": {
             "x": 0, "y": 0, "width": width, "height": height, "scale": 1}})

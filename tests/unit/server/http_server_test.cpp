@@ -74,6 +74,11 @@ TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
       {test::ToolRequest(test::ReplayForm(test::KnownFile("replays/good/r710.replay")))
            .replace(53, 1, "1"),
        404},
+      // Heads with two readings; a page the front would file under another page's key.
+      {"GET /sw/qlan/score.dat HTTP/1.1\nContent-Length: 0\nContent-Length: 9\n\n", 400},
+      {"GET /sw/qlan/score.dat%00.html HTTP/1.0\n\n", 400},
+      {std::string("GET /sw/qlan/score.dat") + '\0' + ".html HTTP/1.0\n\n", 400},
+      {"GET /sw/qlan/ranking/710/?%70age=1 HTTP/1.0\n\n", 404},
       {"GET /sw/qlan/score.dat HTTP/1.1\r\nX-Big: " + std::string(40000, 'a') + "\r\n\r\n", 431},
   };
   for (const auto& [request, status] : cases) {
