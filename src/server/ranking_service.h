@@ -1,11 +1,14 @@
 // What the ranking server does for each of its addresses, independent of the HTTP library:
 // tests and fuzzers call it directly.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/upload.h"
 #include "server/entry_store.h"
@@ -24,6 +27,10 @@ struct Reply {
   std::string contentType;
   std::string body;
   std::string fileName;  // offered as a download under this name when not empty
+  // When set, the body is rather these readSize bytes, read in pieces as they are sent:
+  // size bytes from offset; false when they cannot be read.
+  std::function<bool(std::size_t offset, char* to, std::size_t size)> read;
+  std::size_t readSize = 0;
 };
 
 // The error page of an outcome, as every refusal is answered.
@@ -38,8 +45,16 @@ class RankingService {
   // GET "/sw/qlan/score.dat": the high-score file built from the stored entries.
   Reply ScoreTable();
   // POST "/sw/qlan/hsentry/0/": the multipart form with the replay's Base64 in "frep";
-  // now is the entry's date (seconds since 1970 UTC).
+  // now is the entry's date (seconds since 1970 UTC). ReadEntry, then StoreEntries of one.
   Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now);
+  // An entry's form read, decoded and validated, its run's digest taken, without the
+  // database: kOk with *entry ready for StoreEntries (to wait kWriteWait), or why not.
+  Outcome ReadEntry(std::string_view contentType, std::string_view body, std::int64_t now,
+                    NewEntry* entry);
+  // Stores entries from ReadEntry together (EntryStore::AddBatch), giving an entry whose
+  // identifier is taken another; each one's reply, in order.
+  std::vector<Reply> StoreEntries(std::span<NewEntry> entries,
+                                  const std::atomic<bool>* giveUp = nullptr);
   // Validates and stores replay bytes (as PostEntry does after decoding): kOk and *entry
   // (the stored one when the same run came before), or why they are refused.
   Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry);
@@ -53,6 +68,8 @@ class RankingService {
   Reply Index();
   Reply RoutePage(std::string_view route, std::string_view page);
   Reply ReplayFile(std::string_view id);
+  // Validates entry->replay as ReadEntry does after decoding.
+  static Outcome ReadRun(std::int64_t now, NewEntry* entry);
 
   EntryStore& store_;
   std::mutex cacheMutex_;
