@@ -370,7 +370,7 @@ TEST(HttpServerProgram, DISABLED_AnEntryFloodStaysInItsMemoryBudget) {
   const std::string request = test::ToolRequest(test::ReplayForm(replay));
   long atOnce = 0;
   for (const auto& [reply, ms] :
-       AtOnce(server.port(), 48, [&](std::uint32_t) { return request; })) {
+       AtOnce(server.port(), 48, [&](std::uint32_t) -> const std::string& { return request; })) {
     EXPECT_EQ(StatusOf(reply), 503);
     atOnce += ms < 2000 ? 1 : 0;
   }
