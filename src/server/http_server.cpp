@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 // wake-up pipe, a replay file read at start, and room to spare.
 constexpr std::uint64_t kReservedDescriptors = 24;
 constexpr unsigned kMostConnections = 16384;
-constexpr std::size_t kReadPiece = 16384;  // a reply read as it is sent, this much at a time
+constexpr std::size_t kReadPiece = 65536;  // a reply read as it is sent, this much at a time
 constexpr char kRetryAfterS[] = "5";       // a busy server's queue has moved on by then
 
 // One request on a connection, from its request line to its last reply byte.

@@ -34,7 +34,7 @@ constexpr int kStopGraceMs = 8000;
 // Blocks of this size and more are the system's own pages, given back when freed: an
 // entry's form or a reply, once sent, leaves nothing behind (glibc would otherwise raise
 // the threshold to the largest block freed and keep such blocks in its heap).
-constexpr int kOwnPagesFrom = 128 * 1024;
+constexpr int kOwnPagesFrom = 64 * 1024;
 
 constexpr char kUsage[] =
     "usage: qlan-ranking-server --port N --db FILE [options]\n"
