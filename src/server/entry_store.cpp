@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <set>
+#include <thread>
 
 namespace qlan::server {
 namespace {
@@ -42,8 +43,10 @@ constexpr const char* kFirstColumns[] = {"id",       "route",   "time_ticks",
                                          "distance", "created", "replay"};
 constexpr char kEntryColumns[] = "SELECT id, route, time_ticks, distance, created, hidden";
 constexpr char kRankOrder[] = " ORDER BY time_ticks, distance DESC, rowid";
-constexpr int kWriteBusyMs = 5000;  // then the entry is refused with 503
-constexpr int kReadBusyMs = 1000;   // WAL readers wait only in rare cases (recovery)
+using Clock = std::chrono::steady_clock;
+constexpr int kReadBusyMs = 1000;  // WAL readers wait only in rare cases (recovery)
+// How often a writer that waits for the lock looks again (and at its deadline and a stop).
+constexpr auto kBusyPoll = std::chrono::milliseconds(5);
 constexpr sqlite3_int64 kApplicationId = 0x514C524B;  // "QLRK" in the file's header
 constexpr std::int64_t kFaultRepeatSeconds = 60;
 constexpr int kMovedCause = -1;  // a fault cause of our own beside SQLite's codes
@@ -305,10 +308,11 @@ void SqliteCloser::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db)
 void SqliteCloser::operator()(sqlite3_stmt* statement) const noexcept {
   sqlite3_finalize(statement);
 }
+void SqliteCloser::operator()(sqlite3_blob* blob) const noexcept { sqlite3_blob_close(blob); }
 
 void EntryStore::Close() noexcept {
   {
-    const std::lock_guard<std::mutex> lock(writeMutex_);
+    const std::lock_guard<std::timed_mutex> lock(writeMutex_);
     insert_.reset();
     byDigest_.reset();
     writer_.reset();
@@ -320,12 +324,25 @@ void EntryStore::Close() noexcept {
 
 bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error) {
   Close();
-  const std::lock_guard<std::mutex> writeLock(writeMutex_);
+  const std::lock_guard<std::timed_mutex> writeLock(writeMutex_);
   const std::lock_guard<std::mutex> readLock(readMutex_);
   upgradeNote_.clear();
   path_ = path;
-  SqliteDatabase writer = OpenConnection(path, kWriteBusyMs, error);
+  SqliteDatabase writer = OpenConnection(path, 0, error);
   if (!writer) return false;
+  // One deadline per write, not a timeout per statement: see AddBatch.
+  busyUntil_ = Clock::now() + kWriteWait;
+  giveUp_ = nullptr;
+  sqlite3_busy_handler(
+      writer.get(),
+      [](void* self, int) {
+        const EntryStore& store = *static_cast<const EntryStore*>(self);
+        const Clock::time_point now = Clock::now();
+        if (now >= store.busyUntil_ || (store.giveUp_ != nullptr && *store.giveUp_)) return 0;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kBusyPoll, store.busyUntil_ - now));
+        return 1;
+      },
+      this);
   // SQLite opens a file it may not write for reading; WAL also needs the folder. Either
   // would refuse every entry later, after leaving a -shm file a later start cannot open.
   if (sqlite3_db_readonly(writer.get(), "main") != 0 ||
@@ -508,12 +525,64 @@ std::uint64_t EntryStore::Version() {
              : 0;
 }
 
+void EntryStore::AddBatch(std::span<NewEntry* const> entries, const std::atomic<bool>* giveUp) {
+  std::vector<NewEntry*> waiting(entries.begin(), entries.end());
+  // Leaves those whose time is up kBusy (all of them when giving up): the earliest deadline
+  // of the rest.
+  const auto keepOnTime = [&waiting](bool all) {
+    const Clock::time_point now = Clock::now();
+    std::erase_if(waiting, [&](const NewEntry* e) { return all || e->deadline <= now; });
+    Clock::time_point earliest = Clock::time_point::max();
+    for (const NewEntry* e : waiting) earliest = std::min(earliest, e->deadline);
+    return earliest;
+  };
+  for (NewEntry* e : entries) e->result = StoreResult::kBusy;
+  std::unique_lock<std::timed_mutex> lock(writeMutex_, std::defer_lock);
+  for (Clock::time_point until = keepOnTime(false); !waiting.empty() && !lock.try_lock_until(until);
+       until = keepOnTime(false)) {
+  }
+  if (!lock.owns_lock()) return;
+  giveUp_ = giveUp;
+  for (;;) {
+    busyUntil_ = keepOnTime(false);
+    if (waiting.empty()) return;
+    if (writer_ && Step(writer_.get(), "BEGIN IMMEDIATE")) break;
+    if (!writer_ || sqlite3_errcode(writer_.get()) != SQLITE_BUSY) {
+      Fault(writer_.get());
+      for (NewEntry* e : waiting) e->result = StoreResult::kFailed;
+      return;
+    }
+    if (giveUp != nullptr && *giveUp) keepOnTime(true);
+  }
+  bool rolledBack = false;
+  for (NewEntry* e : waiting) {
+    e->result = Insert(e);
+    // Most errors undo one statement; a few (a full disk, I/O) the whole transaction.
+    rolledBack = rolledBack || sqlite3_get_autocommit(writer_.get()) != 0;
+  }
+  if (rolledBack || !CommitChecked()) {
+    Step(writer_.get(), "ROLLBACK");
+    for (NewEntry* e : waiting) e->result = StoreResult::kFailed;
+  }
+}
+
 StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
                             const Sha256Digest& digest) {
-  const std::lock_guard<std::mutex> lock(writeMutex_);
-  if (!writer_) return StoreResult::kFailed;
-  if (!Step(writer_.get(), "BEGIN IMMEDIATE")) return Fault(writer_.get());
-  const RollbackUnlessCommitted transaction(writer_.get());
+  NewEntry e;
+  e.entry = *entry;
+  e.replay = replay;
+  e.runSize = replay.size();
+  e.digest = digest;
+  e.deadline = Clock::now() + kWriteWait;
+  NewEntry* const one[] = {&e};
+  AddBatch(one);
+  *entry = e.entry;
+  return e.result;
+}
+
+StoreResult EntryStore::Insert(NewEntry* e) {
+  StoredEntry* entry = &e->entry;
+  const std::string_view run = std::string_view(e->replay).substr(0, e->runSize);
   int rc;
   {
     const StatementUse use(insert_);
@@ -522,8 +591,8 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
         sqlite3_bind_int64(insert_.get(), 3, entry->timeTicks) != SQLITE_OK ||
         sqlite3_bind_int64(insert_.get(), 4, entry->distance) != SQLITE_OK ||
         sqlite3_bind_int64(insert_.get(), 5, entry->created) != SQLITE_OK ||
-        !BindBlob(insert_, 6, replay.data(), replay.size()) ||
-        !BindBlob(insert_, 7, digest.data(), digest.size()) ||
+        !BindBlob(insert_, 6, run.data(), run.size()) ||
+        !BindBlob(insert_, 7, e->digest.data(), e->digest.size()) ||
         (!entry->address.empty() && !BindText(insert_, 8, entry->address)) ||
         sqlite3_bind_int64(insert_.get(), 9, addressLimit_) != SQLITE_OK) {
       return StoreResult::kFailed;
@@ -531,15 +600,13 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
     rc = sqlite3_step(insert_.get());
   }
   const bool limited = rc == SQLITE_DONE && sqlite3_changes(writer_.get()) == 0;
-  if (rc == SQLITE_DONE && !limited) {
-    return CommitChecked() ? StoreResult::kOk : StoreResult::kFailed;
-  }
+  if (rc == SQLITE_DONE && !limited) return StoreResult::kOk;
   if (!limited && sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
     return Fault(writer_.get());
   }
-  // Either the run is stored already or the identifier is taken.
+  // Either the run is stored already (by this transaction too) or the identifier is taken.
   const StatementUse use(byDigest_);
-  if (!BindBlob(byDigest_, 1, digest.data(), digest.size())) return StoreResult::kFailed;
+  if (!BindBlob(byDigest_, 1, e->digest.data(), e->digest.size())) return StoreResult::kFailed;
   rc = sqlite3_step(byDigest_.get());
   if (rc == SQLITE_DONE) return limited ? StoreResult::kLimited : StoreResult::kDuplicate;
   if (rc != SQLITE_ROW) return Fault(writer_.get());
@@ -712,6 +779,33 @@ StoreResult EntryStore::Replay(std::string_view id, StoredEntry* entry, std::str
   return StoreResult::kOk;
 }
 
+StoreResult EntryStore::ReplayPlace(std::string_view id, StoredEntry* entry, std::int64_t* row,
+                                    std::size_t* size) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  if (!reader_) return StoreResult::kFailed;
+  const SqliteStatement s =
+      Prepare(reader_.get(),
+              std::string(kEntryColumns) + ", rowid, length(replay) FROM entries WHERE id = ?1;");
+  const int rc = s && BindText(s, 1, id) ? sqlite3_step(s.get()) : SQLITE_ERROR;
+  if (rc == SQLITE_DONE) return StoreResult::kNotFound;
+  if (rc != SQLITE_ROW) return StoreResult::kFailed;
+  ReadEntry(s, entry);
+  *row = sqlite3_column_int64(s.get(), 6);
+  *size = static_cast<std::size_t>(std::max(sqlite3_column_int64(s.get(), 7), sqlite3_int64{0}));
+  return StoreResult::kOk;
+}
+
+bool EntryStore::ReadReplay(std::int64_t row, std::size_t offset, char* to, std::size_t size) {
+  const std::lock_guard<std::mutex> lock(readMutex_);
+  sqlite3_blob* blob = nullptr;
+  const int rc = reader_
+                     ? sqlite3_blob_open(reader_.get(), "main", "entries", "replay", row, 0, &blob)
+                     : SQLITE_ERROR;
+  const std::unique_ptr<sqlite3_blob, SqliteCloser> owned(blob);
+  return rc == SQLITE_OK && size <= INT32_MAX && offset <= INT32_MAX &&
+         sqlite3_blob_read(blob, to, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK;
+}
+
 StoreResult EntryStore::Latest(std::uint32_t route, std::uint32_t count,
                                std::vector<StoredEntry>* rows) {
   const std::lock_guard<std::mutex> lock(readMutex_);
@@ -743,7 +837,9 @@ StoreResult EntryStore::History(std::string_view id, std::vector<ModerationEvent
 
 StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_view reason,
                                   std::int64_t now) {
-  const std::lock_guard<std::mutex> lock(writeMutex_);
+  const std::lock_guard<std::timed_mutex> lock(writeMutex_);
+  busyUntil_ = Clock::now() + kWriteWait;
+  giveUp_ = nullptr;
   if (!writer_ || !Step(writer_.get(), "BEGIN IMMEDIATE")) return Fault(writer_.get());
   StoreResult result = StoreResult::kFailed;
   {

@@ -1,14 +1,17 @@
-// The ranking's entries in an SQLite database (WAL mode). Each entry is stored by one
-// statement in its own transaction, and acknowledged only after it has been committed.
+// The ranking's entries in an SQLite database (WAL mode). Entries that wait together are
+// stored in one transaction, each acknowledged only after that transaction has been committed.
 // Entries are written through one connection and read through another, so that pages and
 // the table never wait for a writer, ours or another process's.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +22,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 namespace qlan::server {
 
@@ -57,12 +61,28 @@ struct RouteStanding {
   std::vector<StoredEntry> best;  // at most kBestPerRoute
 };
 
+// How long a write waits for the write lock (held by another process: a backup, the
+// operator's tools) by default, and an entry in all from its arrival.
+inline constexpr std::chrono::milliseconds kWriteWait{5000};
+
 // kExisting: the same run is stored already. kLimited: its address has its day's entries.
-enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed, kLimited };
+// kBusy: the write lock was not had in time.
+enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed, kLimited, kBusy };
+
+// An entry to be stored together with others, and what became of it.
+struct NewEntry {
+  StoredEntry entry;   // replaced by the stored entry of the same run on kExisting
+  std::string replay;  // as received; its first runSize bytes are the run, which is stored
+  std::size_t runSize = 0;
+  Sha256Digest digest{};                           // of the run
+  std::chrono::steady_clock::time_point deadline;  // the write lock is waited for until then
+  StoreResult result = StoreResult::kFailed;
+};
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const noexcept;
   void operator()(sqlite3_stmt* statement) const noexcept;
+  void operator()(sqlite3_blob* blob) const noexcept;
 };
 using SqliteDatabase = std::unique_ptr<sqlite3, SqliteCloser>;
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteCloser>;
@@ -96,9 +116,16 @@ class EntryStore {
   StoreResult AddressEntries(std::string_view address, std::int64_t since, std::uint32_t* count,
                              std::int64_t* oldest);
 
-  // kOk; kExisting with *entry replaced by the stored entry of the same run (same RunDigest);
-  // kLimited when entry->address (not empty) has the limit's number of entries stored in
-  // the day before entry->created; kDuplicate (the identifier is taken) or kFailed.
+  // Stores the entries in one transaction: each is acknowledged (kOk, kExisting) only once it
+  // is committed. The write lock is waited for until each one's deadline, or not at all once
+  // *giveUp is set (kBusy). One entry's refusal leaves the others be. Each result: kOk;
+  // kExisting with its entry replaced by the stored one of the same run (same digest), an
+  // earlier one of the batch too; kDuplicate (its identifier is taken); kLimited when
+  // entry.address (not empty) has the limit's number of entries stored in the day before
+  // entry.created; kBusy or kFailed.
+  void AddBatch(std::span<NewEntry* const> entries, const std::atomic<bool>* giveUp = nullptr);
+  // A batch of one that waits kWriteWait: kOk, kExisting (*entry replaced), kDuplicate,
+  // kLimited, kBusy or kFailed.
   StoreResult Add(StoredEntry* entry, std::string_view replay, const Sha256Digest& digest);
   // kOk with the entry (a withdrawn one too), its rank on its route (1 = best; 0 when
   // withdrawn), the route's entry count and, when asked, the entries ranked up to radius
@@ -120,6 +147,12 @@ class EntryStore {
                      std::vector<StoredEntry>* rows, std::uint32_t* routeCount);
   // kOk with the entry (a withdrawn one too) and its stored replay; kNotFound or kFailed.
   StoreResult Replay(std::string_view id, StoredEntry* entry, std::string* bytes);
+  // As Replay, but where the replay is kept (*row) and its size, for ReadReplay.
+  StoreResult ReplayPlace(std::string_view id, StoredEntry* entry, std::int64_t* row,
+                          std::size_t* size);
+  // Reads size bytes from offset of the replay kept at row: one short read, so that a
+  // download at a client's pace holds neither a copy nor a read transaction.
+  bool ReadReplay(std::int64_t row, std::size_t offset, char* to, std::size_t size);
 
   // The operator's: the newest entries (withdrawn ones too) of a route, or of all when
   // route is 0, newest first; an entry's withdrawals and returns, oldest first.
@@ -135,10 +168,13 @@ class EntryStore {
   std::uint64_t Version();
 
  private:
-  std::mutex writeMutex_;
+  std::timed_mutex writeMutex_;
   SqliteDatabase writer_;
   SqliteStatement insert_;
   SqliteStatement byDigest_;
+  // The writer's busy handler waits until then, and no more once *giveUp_ is set.
+  std::chrono::steady_clock::time_point busyUntil_;
+  const std::atomic<bool>* giveUp_ = nullptr;
 
   std::mutex readMutex_;
   SqliteDatabase reader_;
@@ -164,6 +200,9 @@ class EntryStore {
   // Reports db's last error when result is kFailed; returns result.
   StoreResult Fault(sqlite3* db, StoreResult result = StoreResult::kFailed);
   void ReportFault(int cause, const std::string& text);
+
+  // With writeMutex_ held, inside the batch's transaction.
+  StoreResult Insert(NewEntry* e);
 
   // With readMutex_ held, inside a read transaction.
   StoreResult ReadRanked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,

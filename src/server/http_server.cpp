@@ -31,6 +31,7 @@ using Clock = std::chrono::steady_clock;
 // wake-up pipe, a replay file read at start, and room to spare.
 constexpr std::uint64_t kReservedDescriptors = 24;
 constexpr unsigned kMostConnections = 16384;
+constexpr std::size_t kReadPiece = 65536;  // a reply read as it is sent, this much at a time
 
 // One request on a connection, from its request line to its last reply byte.
 struct Request {
@@ -44,7 +45,11 @@ struct Request {
   std::string address;  // the client's, for the per-address limit of entries
   std::string body;
   bool bodyTooLarge = false;
-  Reply reply;  // an entry's, written by a worker
+  bool refused = false;     // its body is read and dropped, then reply is sent
+  bool holding = false;     // counted in the entries held, with reserved bytes
+  std::size_t reserved = 0;
+  Clock::time_point deadline;  // an entry's, from its head
+  Reply reply;                 // an entry's, written by a worker
   int status = 0;
   std::size_t bytes = 0;
 };
@@ -146,6 +151,15 @@ unsigned EventThreads(unsigned asked) {
   return asked != 0 ? asked : std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
 
+// A piece of a reply that is read as it is sent (the response owns the reply).
+ssize_t ReadPiece(void* reply, std::uint64_t at, char* to, std::size_t most) {
+  const Reply& r = *static_cast<const Reply*>(reply);
+  if (at >= r.readSize) return MHD_CONTENT_READER_END_OF_STREAM;
+  const std::size_t size = std::min(most, r.readSize - static_cast<std::size_t>(at));
+  return r.read(static_cast<std::size_t>(at), to, size) ? static_cast<ssize_t>(size)
+                                                        : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+
 }  // namespace
 
 unsigned ConnectionLimitFor(std::uint64_t descriptors) noexcept {
@@ -167,11 +181,16 @@ struct RankingHttpServer::State {
   std::mutex mutex;  // guards what follows
   std::condition_variable changed;
   int inFlight = 0;
+  unsigned heldEntries = 0;
+  std::size_t heldBytes = 0;
   std::deque<std::pair<MHD_Connection*, Request*>> jobs;
   bool workersEnd = false;
   std::vector<std::thread> workers;
 
   void Work();
+  void Store(const std::vector<std::pair<MHD_Connection*, Request*>>& taken);
+  bool Reserve(Request& r, std::size_t bytes);
+  void Release(Request& r);
   bool Queue(MHD_Connection* c, Request* r);
   void StopWorkers();
   void Finish(MHD_Connection* c, Connection& connection, const char* endWord);
@@ -185,15 +204,63 @@ void RankingHttpServer::State::Work() {
   for (;;) {
     changed.wait(lock, [this] { return workersEnd || !jobs.empty(); });
     if (jobs.empty()) return;  // ended, nothing left to finish
-    const auto [connection, request] = jobs.front();
-    jobs.pop_front();
+    const std::vector<std::pair<MHD_Connection*, Request*>> taken(jobs.begin(), jobs.end());
+    jobs.clear();
     lock.unlock();
-    request->reply =
-        service.PostEntry(request->contentType, request->body, NowSeconds(), request->address);
-    request->stage = Request::Stage::kDone;
-    MHD_resume_connection(connection);
+    Store(taken);
     lock.lock();
   }
+}
+
+// The entries that waited together: read (while the other worker may be committing), then
+// stored in one transaction.
+void RankingHttpServer::State::Store(
+    const std::vector<std::pair<MHD_Connection*, Request*>>& taken) {
+  const auto resume = [](MHD_Connection* c, Request* r, Reply reply) {
+    r->reply = std::move(reply);
+    r->stage = Request::Stage::kDone;
+    MHD_resume_connection(c);
+  };
+  std::vector<NewEntry> entries;
+  std::vector<std::pair<MHD_Connection*, Request*>> read;
+  entries.reserve(taken.size());
+  for (const auto& [c, r] : taken) {
+    NewEntry entry;
+    const Outcome outcome =
+        service.ReadEntry(r->contentType, r->body, NowSeconds(), r->address, &entry);
+    std::string().swap(r->body);  // freed (an assignment would keep its buffer)
+    if (outcome != Outcome::kOk) {
+      resume(c, r, ErrorReply(outcome));
+      continue;
+    }
+    entry.deadline = r->deadline;
+    entries.push_back(std::move(entry));
+    read.emplace_back(c, r);
+  }
+  std::vector<Reply> replies = service.StoreEntries(entries, &stopping);
+  entries.clear();
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    resume(read[i].first, read[i].second, std::move(replies[i]));
+  }
+}
+
+bool RankingHttpServer::State::Reserve(Request& r, std::size_t bytes) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (heldEntries >= options.entryLimit || bytes > options.entryMemory - heldBytes) return false;
+  ++heldEntries;
+  heldBytes += bytes;
+  r.holding = true;
+  r.reserved = bytes;
+  return true;
+}
+
+void RankingHttpServer::State::Release(Request& r) {
+  std::string().swap(r.body);
+  if (!r.holding) return;
+  r.holding = false;
+  const std::lock_guard<std::mutex> lock(mutex);
+  --heldEntries;
+  heldBytes -= r.reserved;
 }
 
 bool RankingHttpServer::State::Queue(MHD_Connection* c, Request* r) {
@@ -219,6 +286,7 @@ void RankingHttpServer::State::StopWorkers() {
 void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection,
                                       const char* endWord) {
   Request& r = connection.request;
+  Release(r);
   if (!r.inFlight) return;
   r.inFlight = false;
   if (r.status == 0) {  // the library's own refusal of a head
@@ -254,29 +322,33 @@ void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection,
 }
 
 MHD_Result RankingHttpServer::State::Respond(MHD_Connection* c, Request& r, Reply reply) {
-  // The response owns the text from here on and frees it when it is sent.
-  auto body = std::make_unique<std::string>(std::move(reply.body));
-  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      body->size(), body->data(), [](void* text) { delete static_cast<std::string*>(text); },
-      body.get());
+  Release(r);
+  // The response owns the reply from here on and frees it when it is sent.
+  auto owned = std::make_unique<Reply>(std::move(reply));
+  Reply& o = *owned;
+  const auto free = [](void* sent) { delete static_cast<Reply*>(sent); };
+  MHD_Response* response = o.read ? MHD_create_response_from_callback(o.readSize, kReadPiece,
+                                                                      &ReadPiece, owned.get(), free)
+                                  : MHD_create_response_from_buffer_with_free_callback_cls(
+                                        o.body.size(), o.body.data(), free, owned.get());
   if (response == nullptr) return MHD_NO;
-  r.bytes = body->size();
-  static_cast<void>(body.release());
-  MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
-  MHD_add_response_header(response, "Cache-Control", reply.cacheControl);
+  r.bytes = o.read ? o.readSize : o.body.size();
+  static_cast<void>(owned.release());
+  MHD_add_response_header(response, "Content-Type", o.contentType.c_str());
+  MHD_add_response_header(response, "Cache-Control", o.cacheControl);
   MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
   MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
   MHD_add_response_header(response, "Content-Security-Policy", ContentSecurityPolicy().c_str());
-  if (!reply.fileName.empty()) {  // our own name: "r" and digits
-    const std::string disposition = "attachment; filename=\"" + reply.fileName + "\"";
+  if (!o.fileName.empty()) {  // our own name: "r" and digits
+    const std::string disposition = "attachment; filename=\"" + o.fileName + "\"";
     MHD_add_response_header(response, "Content-Disposition", disposition.c_str());
   }
   // Stopping: no kept-alive connection may outlast its reply.
   if (stopping) MHD_add_response_header(response, "Connection", "close");
-  if (reply.retryAfterS > 0) {
-    MHD_add_response_header(response, "Retry-After", std::to_string(reply.retryAfterS).c_str());
+  if (o.retryAfterS > 0) {
+    MHD_add_response_header(response, "Retry-After", std::to_string(o.retryAfterS).c_str());
   }
-  r.status = HttpStatus(reply.outcome);
+  r.status = HttpStatus(o.outcome);
   const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(r.status), response);
   MHD_destroy_response(response);
   return queued;
@@ -302,16 +374,31 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
     if (declared < 0 || static_cast<std::uint64_t>(declared) > kMaxEntryBody) {
       return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
     }
+    // Refused ones (a full disk, an address with its day's entries, more than the server may
+    // hold) keep nothing of their body and are answered once it has been read: a reply before
+    // it would reset the connection, and the front would turn the refusal into a 502.
     if (Reply refusal; service.AdmitEntry(r.address, NowSeconds(), &refusal) != Outcome::kOk) {
-      return Respond(c, r, std::move(refusal));
+      r.refused = true;
+      r.reply = std::move(refusal);
+      return MHD_YES;
     }
+    // All it may hold is counted from here (a chunked body as the largest), so that no
+    // number of entries can make the server hold more than its budget.
+    const auto bytes = length == nullptr ? kMaxEntryBody : static_cast<std::uint64_t>(declared);
+    if (!Reserve(r, static_cast<std::size_t>(bytes))) {
+      r.refused = true;
+      r.reply = ErrorReply(Outcome::kBusy);
+      return MHD_YES;
+    }
+    r.deadline = Clock::now() + options.entryDeadline;
+    r.body.reserve(static_cast<std::size_t>(declared));
     const char* type = Header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
     r.contentType = type == nullptr ? "" : type;
     return MHD_YES;
   }
   if (r.stage == Request::Stage::kReading && *size > 0) {
     r.bodyTooLarge = r.bodyTooLarge || r.body.size() + *size > kMaxEntryBody;
-    if (entry && !r.bodyTooLarge) r.body.append(data, *size);
+    if (entry && !r.bodyTooLarge && !r.refused) r.body.append(data, *size);
     *size = 0;
     return MHD_YES;
   }
@@ -325,6 +412,7 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
     }
     if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
     if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+    if (r.refused) return Respond(c, r, std::move(r.reply));
     // Suspended before a worker can see it, so that its resume cannot come first.
     r.stage = Request::Stage::kQueued;
     MHD_suspend_connection(c);
@@ -336,7 +424,6 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
     return MHD_YES;
   }
   if (r.stage == Request::Stage::kDone) {
-    r.body = std::string();
     return Respond(c, r, std::move(r.reply));
   }
   return MHD_YES;  // resumed before the worker finished: not possible, but harmless

@@ -1,7 +1,9 @@
 // The ranking server's HTTP side on libmicrohttpd, event-driven (an epoll loop per core): an
 // idle, silent or slow connection costs a socket, never a thread. Entries, which wait on the disk,
-// are finished on a small pool of workers while their connections are suspended.
+// are finished on a small pool of workers while their connections are suspended: each worker
+// reads the forms waiting and stores them in one transaction, while the other may commit.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,6 +22,12 @@ struct ServerOptions {
   std::size_t connectionMemory = 32768;  // per connection, the request head included
   unsigned eventThreads = 0;             // threads serving connections; 0: one per core, at most 4
   int entryWorkers = 2;
+  // Entries held at once (their bodies being read, waiting and being stored) and the bytes
+  // of their bodies; beyond either an entry is answered 503 at its head, before its body.
+  unsigned entryLimit = 256;
+  std::size_t entryMemory = std::size_t{64} << 20;
+  // From its head an entry has this long to reach a commit, the wait for the lock included.
+  std::chrono::milliseconds entryDeadline = kWriteWait;
   // The client's address comes from the front's X-Real-IP line (the socket's peer is the
   // front, which limits each address itself); without a front that line is ignored.
   bool behindFront = false;
@@ -45,6 +53,7 @@ class RankingHttpServer {
   void StopAccepting() noexcept;
   // Accepts no more connections, lets the requests in progress finish for up to graceMs
   // (kept-alive connections are closed after their reply), then closes every connection.
+  // An entry that waits for a write lock held elsewhere is answered 503 at once.
   void Stop(int graceMs) noexcept;
 
   struct State;

@@ -55,6 +55,7 @@ Reply ErrorReply(Outcome outcome) {
   r.outcome = outcome;
   r.contentType = kHtml;
   r.body = RenderErrorPage(outcome);
+  if (outcome == Outcome::kBusy) r.retryAfterS = 5;  // a busy server's queue has moved on by then
   return r;
 }
 
@@ -125,8 +126,8 @@ Reply RankingService::LimitReply(std::string_view address, std::int64_t now) {
   return r;
 }
 
-Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry,
-                                  std::string_view address) {
+Outcome RankingService::ReadRun(std::int64_t now, std::string_view address, NewEntry* entry) {
+  const std::string_view replay = entry->replay;
   if (replay.size() > kMaxReplayBytes) return Outcome::kReplayTooLarge;
   ReplaySummary summary{};
   const int check = ValidateReplayBytes(reinterpret_cast<const unsigned char*>(replay.data()),
@@ -134,45 +135,78 @@ Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, Sto
   if (check != 0) return Outcome::kInvalidReplay;
   // Bytes after the declared payload are not part of the run: neither stored nor a new entry.
   const std::string_view run = replay.substr(0, summary.size);
-  Sha256Digest digest{};
-  if (!RunDigest(summary.route, run.substr(kReplayHeaderSize), &digest)) {
+  entry->runSize = summary.size;
+  if (!RunDigest(summary.route, run.substr(kReplayHeaderSize), &entry->digest)) {
     return Outcome::kNotStored;
   }
-  entry->address = address;
-  entry->route = summary.route;
-  entry->timeTicks = summary.time;
-  entry->distance = summary.distance;
-  entry->created = now;
+  entry->entry.address = address;
+  entry->entry.route = summary.route;
+  entry->entry.timeTicks = summary.time;
+  entry->entry.distance = summary.distance;
+  entry->entry.created = now;
+  entry->deadline = std::chrono::steady_clock::now() + kWriteWait;
+  return Outcome::kOk;
+}
+
+Outcome RankingService::AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry,
+                                  std::string_view address) {
+  NewEntry e;
+  e.replay = replay;
+  Outcome outcome = ReadRun(now, address, &e);
+  if (outcome == Outcome::kOk) outcome = StoreEntries({&e, 1}).front().outcome;
+  *entry = e.entry;
+  return outcome;
+}
+
+std::vector<Reply> RankingService::StoreEntries(std::span<NewEntry> entries,
+                                                const std::atomic<bool>* giveUp) {
   // A clash of 96 random bits is practically impossible; a few tries cover it anyway.
+  std::vector<NewEntry*> batch;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!NewEntryId(&entry->id)) return Outcome::kNotStored;
-    const StoreResult stored = store_.Add(entry, run, digest);
-    if (stored == StoreResult::kOk || stored == StoreResult::kExisting) return Outcome::kOk;
-    if (stored == StoreResult::kLimited) return Outcome::kTooManyEntries;
-    if (stored != StoreResult::kDuplicate) return Outcome::kNotStored;
+    batch.clear();
+    for (NewEntry& e : entries) {
+      if (attempt > 0 && e.result != StoreResult::kDuplicate) continue;
+      e.result = StoreResult::kFailed;
+      if (NewEntryId(&e.entry.id)) batch.push_back(&e);
+    }
+    if (batch.empty()) break;
+    store_.AddBatch(batch, giveUp);
   }
-  return Outcome::kNotStored;
+  std::vector<Reply> replies;
+  replies.reserve(entries.size());
+  for (const NewEntry& e : entries) {
+    const bool stored = e.result == StoreResult::kOk || e.result == StoreResult::kExisting;
+    replies.push_back(stored ? HtmlReply(RenderEntryAccepted(e.entry))
+                      : e.result == StoreResult::kLimited
+                          ? LimitReply(e.entry.address, e.entry.created)
+                          : ErrorReply(e.result == StoreResult::kBusy ? Outcome::kBusy
+                                                                      : Outcome::kNotStored));
+  }
+  return replies;
+}
+
+Outcome RankingService::ReadEntry(std::string_view contentType, std::string_view body,
+                                  std::int64_t now, std::string_view address, NewEntry* entry) {
+  if (body.size() > kMaxEntryBody) return Outcome::kBodyTooLarge;
+  MultipartForm form;
+  if (!ParseMultipartForm(contentType, body, &form)) return Outcome::kBadForm;
+  const FormPart* frep = form.Find(kReplayField);
+  if (frep == nullptr) return Outcome::kNoReplay;
+  for (std::size_t i = 0; i < form.count; ++i) {
+    if (&form.parts[i] != frep && form.parts[i].name == kReplayField) {
+      return Outcome::kRepeatedReplay;
+    }
+  }
+  if (!DecodeBase64(frep->data, &entry->replay, kMaxReplayBytes)) return Outcome::kBadBase64;
+  return ReadRun(now, address, entry);
 }
 
 Reply RankingService::PostEntry(std::string_view contentType, std::string_view body,
                                 std::int64_t now, std::string_view address) {
-  if (body.size() > kMaxEntryBody) return ErrorReply(Outcome::kBodyTooLarge);
-  MultipartForm form;
-  if (!ParseMultipartForm(contentType, body, &form)) return ErrorReply(Outcome::kBadForm);
-  const FormPart* frep = form.Find(kReplayField);
-  if (frep == nullptr) return ErrorReply(Outcome::kNoReplay);
-  for (std::size_t i = 0; i < form.count; ++i) {
-    if (&form.parts[i] != frep && form.parts[i].name == kReplayField) {
-      return ErrorReply(Outcome::kRepeatedReplay);
-    }
-  }
-  std::string replay;
-  if (!DecodeBase64(frep->data, &replay, kMaxReplayBytes)) return ErrorReply(Outcome::kBadBase64);
-  StoredEntry entry;
-  const Outcome outcome = AddReplay(replay, now, &entry, address);
-  if (outcome == Outcome::kTooManyEntries) return LimitReply(address, now);
+  NewEntry entry;
+  const Outcome outcome = ReadEntry(contentType, body, now, address, &entry);
   if (outcome != Outcome::kOk) return ErrorReply(outcome);
-  return HtmlReply(RenderEntryAccepted(entry));
+  return std::move(StoreEntries({&entry, 1}).front());
 }
 
 Reply RankingService::EntryPage(std::string_view uniqueId) {
@@ -216,12 +250,16 @@ Reply RankingService::ReplayFile(std::string_view id) {
   if (!IsEntryIdShape(id)) return ErrorReply(Outcome::kUnknownEntry);
   StoredEntry entry;
   Reply r;
-  const StoreResult found = store_.Replay(id, &entry, &r.body);
+  std::int64_t row = 0;
+  const StoreResult found = store_.ReplayPlace(id, &entry, &row, &r.readSize);
   if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
   if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
   if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
   r.contentType = "application/octet-stream";
   r.fileName = ReplayFileName(entry.route);
+  r.read = [this, row](std::size_t offset, char* to, std::size_t size) {
+    return store_.ReadReplay(row, offset, to, size);
+  };
   return r;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/upload.h"
 #include "server/entry_store.h"
@@ -31,6 +32,10 @@ struct Reply {
   // Pages, replays and refusals are asked for again each time (and kept for back and
   // forward); the table alone may be kept a few seconds, by a CDN say.
   const char* cacheControl = "no-cache";
+  // When set, the body is rather these readSize bytes, read in pieces as they are sent:
+  // size bytes from offset; false when they cannot be read.
+  std::function<bool(std::size_t offset, char* to, std::size_t size)> read;
+  std::size_t readSize = 0;
 };
 
 // What the service lets into the database (the program's options set them; 0: no bound).
@@ -59,9 +64,18 @@ class RankingService {
   // before its body is read: kOk, or why not with the page to answer in *refusal.
   Outcome AdmitEntry(std::string_view address, std::int64_t now, Reply* refusal);
   // POST "/sw/qlan/hsentry/0/": the multipart form with the replay's Base64 in "frep";
-  // now is the entry's date (seconds since 1970 UTC), address its sender's.
+  // now is the entry's date (seconds since 1970 UTC), address its sender's. ReadEntry, then
+  // StoreEntries of one.
   Reply PostEntry(std::string_view contentType, std::string_view body, std::int64_t now,
                   std::string_view address = {});
+  // An entry's form read, decoded and validated, its run's digest taken, without the
+  // database: kOk with *entry ready for StoreEntries (to wait kWriteWait), or why not.
+  Outcome ReadEntry(std::string_view contentType, std::string_view body, std::int64_t now,
+                    std::string_view address, NewEntry* entry);
+  // Stores entries from ReadEntry together (EntryStore::AddBatch), giving an entry whose
+  // identifier is taken another; each one's reply, in order.
+  std::vector<Reply> StoreEntries(std::span<NewEntry> entries,
+                                  const std::atomic<bool>* giveUp = nullptr);
   // Validates and stores replay bytes (as PostEntry does after decoding): kOk and *entry
   // (the stored one when the same run came before), or why they are refused.
   Outcome AddReplay(std::string_view replay, std::int64_t now, StoredEntry* entry,
@@ -79,6 +93,8 @@ class RankingService {
   Reply ReplayFile(std::string_view id);
   // The 429 page of address, saying when it may send again.
   Reply LimitReply(std::string_view address, std::int64_t now);
+  // Validates entry->replay as ReadEntry does after decoding.
+  static Outcome ReadRun(std::int64_t now, std::string_view address, NewEntry* entry);
 
   EntryStore& store_;
   const AdmissionLimits limits_;

@@ -33,6 +33,24 @@ class RankingServiceTest : public ::testing::Test {
   RankingService service_{store_};
 };
 
+// Entries that waited together: one transaction, the same run twice one entry, and an entry
+// the database refuses leaves the others stored.
+TEST_F(RankingServiceTest, StoresABatchTogetherOneEntryPerRunAndARefusalApart) {
+  std::vector<NewEntry> batch(4);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const char* route[] = {"710", "745", "710", "712"};
+    const std::string form =
+        FormFor(("replays/good/r" + std::string(route[i]) + ".replay").c_str());
+    ASSERT_EQ(service_.ReadEntry(kToolType, form, 5, {}, &batch[i]), Outcome::kOk);
+  }
+  batch[3].entry.route = 9;  // no route of the table: the database refuses it
+  const std::vector<Reply> replies = service_.StoreEntries(batch);
+  EXPECT_EQ(test::EntryIdIn(replies[0].body), test::EntryIdIn(replies[2].body));
+  EXPECT_NE(test::EntryIdIn(replies[0].body), test::EntryIdIn(replies[1].body));
+  EXPECT_EQ(HttpStatus(replies[3].outcome), 503);
+  EXPECT_EQ(test::StoredCount(store_), 2u);
+}
+
 TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShowsItsPage) {
   const std::string replay = test::KnownFile("replays/good/r745.replay");
   std::string slower = test::RunOf(replay, 1);

@@ -111,9 +111,11 @@ inline std::string AsUnprivileged() {
              : "";
 }
 
-// A connection from the loopback address `from` to 127.0.0.1:port, or -1.
-inline int Connect(int port, const char* from = "127.0.0.1") {
+// A connection from the loopback address `from` to 127.0.0.1:port (a receive buffer of this
+// size when not 0: a client that reads slowly or not at all), or -1.
+inline int Connect(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(int));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   inet_pton(AF_INET, from, &addr.sin_addr);
