@@ -45,8 +45,8 @@ struct Request {
   std::string address;  // the client's, for the per-address limit of entries
   std::string body;
   bool bodyTooLarge = false;
-  bool refused = false;     // its body is read and dropped, then reply is sent
-  bool holding = false;     // counted in the entries held, with reserved bytes
+  bool refused = false;  // its body is read and dropped, then reply is sent
+  bool holding = false;  // counted in the entries held, with reserved bytes
   std::size_t reserved = 0;
   Clock::time_point deadline;  // an entry's, from its head
   Reply reply;                 // an entry's, written by a worker

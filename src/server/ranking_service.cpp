@@ -176,11 +176,11 @@ std::vector<Reply> RankingService::StoreEntries(std::span<NewEntry> entries,
   replies.reserve(entries.size());
   for (const NewEntry& e : entries) {
     const bool stored = e.result == StoreResult::kOk || e.result == StoreResult::kExisting;
-    replies.push_back(stored ? HtmlReply(RenderEntryAccepted(e.entry))
-                      : e.result == StoreResult::kLimited
-                          ? LimitReply(e.entry.address, e.entry.created)
-                          : ErrorReply(e.result == StoreResult::kBusy ? Outcome::kBusy
-                                                                      : Outcome::kNotStored));
+    replies.push_back(
+        stored ? HtmlReply(RenderEntryAccepted(e.entry))
+        : e.result == StoreResult::kLimited
+            ? LimitReply(e.entry.address, e.entry.created)
+            : ErrorReply(e.result == StoreResult::kBusy ? Outcome::kBusy : Outcome::kNotStored));
   }
   return replies;
 }
