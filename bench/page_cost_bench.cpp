@@ -91,7 +91,7 @@ int Get(int port, int from, const std::string& target) {
       ssize_t n;
       while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
         reply.append(buffer, static_cast<std::size_t>(n));
-      if (reply.size() > 12) status = std::atoi(reply.c_str() + 9);
+      if (reply.size() > 12) status = static_cast<int>(std::strtol(reply.c_str() + 9, nullptr, 10));
     }
   }
   close(fd);
@@ -105,9 +105,9 @@ int main(int argc, char** argv) {
   double seconds = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--largest") == 0)
-      largest = static_cast<std::uint32_t>(std::atol(argv[i + 1]));
+      largest = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
     else if (std::strcmp(argv[i], "--seconds") == 0)
-      seconds = std::atof(argv[i + 1]);
+      seconds = std::strtod(argv[i + 1], nullptr);
   }
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("page_cost_bench." + std::to_string(getpid()));
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   qlan::server::EntryStore store;
   std::string error;
   if (!store.Open((folder / "ranking.db").string(), false, &error)) {
-    std::fprintf(stderr, "page_cost_bench: %s\n", error.c_str());
+    std::printf("page_cost_bench: %s\n", error.c_str());
     return 1;
   }
   qlan::server::RankingService service(store);
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     arriving = false;
     while (next < size) {
       if (!add(1700000000 + next)) {
-        std::fprintf(stderr, "page_cost_bench: cannot add an entry\n");
+        std::printf("page_cost_bench: cannot add an entry\n");
         done = true;
         arrivals.join();
         return 1;
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
         const Clock::time_point start = Clock::now();
         const qlan::server::Reply reply = service.Read(k.path, k.id, k.page);
         costs.push_back(Micros(Clock::now() - start));
-        if (reply.body.empty()) std::fprintf(stderr, "page_cost_bench: %s: empty\n", k.name);
+        if (reply.body.empty()) std::printf("page_cost_bench: %s: empty\n", k.name);
       }
       const double median = Median(costs);
       if (size == 1000) anchor[k.name] = median;
@@ -205,11 +205,12 @@ int main(int argc, char** argv) {
   qlan::server::RankingHttpServer server(service, options);
   const int port = server.Start("127.0.0.1", 0);
   if (port <= 0) {
-    std::fprintf(stderr, "page_cost_bench: cannot listen\n");
+    std::printf("page_cost_bench: cannot listen\n");
   } else {
     std::atomic<bool> flooding{true};
     std::atomic<long> floodRequests{0};
     std::vector<std::thread> flood;
+    flood.reserve(32);
     for (int c = 0; c < 32; ++c) {
       flood.emplace_back([&, c] {
         std::mt19937 pick(static_cast<unsigned>(c));

@@ -803,7 +803,8 @@ bool EntryStore::ReadReplay(std::int64_t row, std::size_t offset, char* to, std:
                      : SQLITE_ERROR;
   const std::unique_ptr<sqlite3_blob, SqliteCloser> owned(blob);
   return rc == SQLITE_OK && size <= INT32_MAX && offset <= INT32_MAX &&
-         sqlite3_blob_read(blob, to, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK;
+         sqlite3_blob_read(owned.get(), to, static_cast<int>(size), static_cast<int>(offset)) ==
+             SQLITE_OK;
 }
 
 StoreResult EntryStore::Latest(std::uint32_t route, std::uint32_t count,

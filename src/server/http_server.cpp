@@ -119,11 +119,12 @@ bool AmbiguousHead(MHD_Connection* c, std::string_view target, const char* url,
   MHD_get_connection_values(
       c, MHD_HEADER_KIND,
       [](void* cls, MHD_ValueKind, const char* key, const char* value) {
-        auto& [first, differ] = *static_cast<std::pair<const char*, bool>*>(cls);
+        auto* seen = static_cast<std::pair<const char*, bool>*>(cls);
         if (key != nullptr && value != nullptr &&
             EqualsIgnoringCase(key, MHD_HTTP_HEADER_CONTENT_LENGTH)) {
-          differ = differ || (first != nullptr && std::string_view(first) != value);
-          if (first == nullptr) first = value;
+          seen->second =
+              seen->second || (seen->first != nullptr && std::string_view(seen->first) != value);
+          if (seen->first == nullptr) seen->first = value;
         }
         return MHD_YES;
       },

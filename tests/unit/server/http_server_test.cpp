@@ -8,8 +8,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>

@@ -176,7 +176,8 @@ TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
                    ", randomblob(32), 0", note)}) {
     test::TempFolder folder;
     const std::string path = folder.Join("old.db");
-    std::string sql = columns + schema + " INSERT INTO entries VALUES " + values;
+    std::string sql = columns + schema;
+    sql += " INSERT INTO entries VALUES " + values;
     for (std::size_t at; (at = sql.find('%')) != std::string::npos;) sql.replace(at, 1, digests);
     sqlite3* old = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
