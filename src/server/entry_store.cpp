@@ -315,6 +315,7 @@ void EntryStore::Close() noexcept {
     const std::lock_guard<std::timed_mutex> lock(writeMutex_);
     insert_.reset();
     byDigest_.reset();
+    addressCount_.reset();
     writer_.reset();
   }
   const std::lock_guard<std::mutex> lock(readMutex_);
@@ -380,16 +381,14 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   SqliteDatabase reader = OpenConnection(path, kReadBusyMs, error);
   if (!reader || !Exec(reader.get(), "PRAGMA query_only=1;", error)) return false;
 
-  // An address that has its day's entries already stores nothing (no change, no error); the
-  // count is read inside the insert, so that entries arriving together cannot pass it.
   insert_ = Prepare(writer.get(),
                     "INSERT INTO entries (id, route, time_ticks, distance, created, replay, digest,"
-                    " address) SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8 WHERE ?8 IS NULL OR ?9 = 0 OR"
-                    " (SELECT COUNT(*) FROM entries WHERE address = ?8 AND created > ?5 - " +
-                        std::to_string(kDaySeconds) + ") < ?9;");
+                    " address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
   byDigest_ =
       Prepare(writer.get(), std::string(kEntryColumns) + " FROM entries WHERE digest = ?1;");
-  if (!insert_ || !byDigest_) {
+  addressCount_ = Prepare(writer.get(),
+                          "SELECT COUNT(*) FROM entries WHERE address = ?1 AND created > ?2;");
+  if (!insert_ || !byDigest_ || !addressCount_) {
     *error = sqlite3_errmsg(writer.get());
     return false;
   }
@@ -583,8 +582,21 @@ StoreResult EntryStore::Add(StoredEntry* entry, std::string_view replay,
 StoreResult EntryStore::Insert(NewEntry* e) {
   StoredEntry* entry = &e->entry;
   const std::string_view run = std::string_view(e->replay).substr(0, e->runSize);
-  int rc;
-  {
+  // An address that has its day's entries stores nothing more. Counted by the writer inside
+  // the batch's transaction, so entries arriving together cannot pass it; not in the insert
+  // itself, which would then copy each row through a temporary table.
+  bool limited = false;
+  if (addressLimit_ != 0 && !entry->address.empty()) {
+    const StatementUse use(addressCount_);
+    if (!BindText(addressCount_, 1, entry->address) ||
+        sqlite3_bind_int64(addressCount_.get(), 2, entry->created - kDaySeconds) != SQLITE_OK ||
+        sqlite3_step(addressCount_.get()) != SQLITE_ROW) {
+      return Fault(writer_.get());
+    }
+    limited = ColumnU32(addressCount_, 0) >= addressLimit_;
+  }
+  int rc = SQLITE_DONE;
+  if (!limited) {
     const StatementUse use(insert_);
     if (!BindText(insert_, 1, entry->id) ||
         sqlite3_bind_int64(insert_.get(), 2, entry->route) != SQLITE_OK ||
@@ -593,13 +605,11 @@ StoreResult EntryStore::Insert(NewEntry* e) {
         sqlite3_bind_int64(insert_.get(), 5, entry->created) != SQLITE_OK ||
         !BindBlob(insert_, 6, run.data(), run.size()) ||
         !BindBlob(insert_, 7, e->digest.data(), e->digest.size()) ||
-        (!entry->address.empty() && !BindText(insert_, 8, entry->address)) ||
-        sqlite3_bind_int64(insert_.get(), 9, addressLimit_) != SQLITE_OK) {
+        (!entry->address.empty() && !BindText(insert_, 8, entry->address))) {
       return StoreResult::kFailed;
     }
     rc = sqlite3_step(insert_.get());
   }
-  const bool limited = rc == SQLITE_DONE && sqlite3_changes(writer_.get()) == 0;
   if (rc == SQLITE_DONE && !limited) return StoreResult::kOk;
   if (!limited && sqlite3_extended_errcode(writer_.get()) != SQLITE_CONSTRAINT_UNIQUE) {
     return Fault(writer_.get());

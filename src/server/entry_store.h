@@ -172,6 +172,7 @@ class EntryStore {
   SqliteDatabase writer_;
   SqliteStatement insert_;
   SqliteStatement byDigest_;
+  SqliteStatement addressCount_;
   // The writer's busy handler waits until then, and no more once *giveUp_ is set.
   std::chrono::steady_clock::time_point busyUntil_;
   const std::atomic<bool>* giveUp_ = nullptr;
