@@ -386,8 +386,8 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
                     " address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8);");
   byDigest_ =
       Prepare(writer.get(), std::string(kEntryColumns) + " FROM entries WHERE digest = ?1;");
-  addressCount_ = Prepare(writer.get(),
-                          "SELECT COUNT(*) FROM entries WHERE address = ?1 AND created > ?2;");
+  addressCount_ =
+      Prepare(writer.get(), "SELECT COUNT(*) FROM entries WHERE address = ?1 AND created > ?2;");
   if (!insert_ || !byDigest_ || !addressCount_) {
     *error = sqlite3_errmsg(writer.get());
     return false;
