@@ -734,17 +734,6 @@ StoreResult EntryStore::ReadRanked(std::uint32_t route, std::uint32_t offset, st
   return ReadEntries(ranked_, rows);
 }
 
-StoreResult EntryStore::Ranked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
-                               std::vector<StoredEntry>* rows, std::uint32_t* routeCount) {
-  const std::lock_guard<std::mutex> lock(readMutex_);
-  if (!reader_) return StoreResult::kFailed;
-  const ReadTransaction transaction(reader_.get());
-  if (!transaction.ok() || ReadCount(route, routeCount) != StoreResult::kOk) {
-    return Fault(reader_.get());
-  }
-  return Fault(reader_.get(), ReadRanked(route, offset, limit, rows));
-}
-
 StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   const std::lock_guard<std::mutex> lock(readMutex_);
   if (!reader_) return StoreResult::kFailed;

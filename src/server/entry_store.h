@@ -142,9 +142,6 @@ class EntryStore {
                       std::vector<ArrivedEntry>* changed);
   // Every route's standing, index 0 for route 710.
   StoreResult Standings(std::vector<RouteStanding>* routes);
-  // The route's entries ranked offset + 1 on, at most limit, and its entry count.
-  StoreResult Ranked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
-                     std::vector<StoredEntry>* rows, std::uint32_t* routeCount);
   // kOk with the entry (a withdrawn one too) and its stored replay; kNotFound or kFailed.
   StoreResult Replay(std::string_view id, StoredEntry* entry, std::string* bytes);
   // As Replay, but where the replay is kept (*row) and its size, for ReadReplay.

@@ -21,12 +21,13 @@ class Standings {
  public:
   explicit Standings(EntryStore& store) noexcept : store_(store) {}
 
-  // The reads of EntryStore with the same names and results (Best is its Standings), from
-  // memory, each as of the latest commit; any thread.
+  // EntryStore's Find and Standings (here Best) with the same results, from memory, each as
+  // of the latest commit; any thread.
   StoreResult Find(std::string_view id, StoredEntry* entry, std::uint32_t* rank,
                    std::uint32_t* routeCount, std::vector<StoredEntry>* around = nullptr,
                    std::uint32_t radius = 0);
   StoreResult Best(std::vector<RouteStanding>* routes);
+  // The route's entries ranked offset + 1 on, at most limit, and its entry count.
   StoreResult Ranked(std::uint32_t route, std::uint32_t offset, std::uint32_t limit,
                      std::vector<StoredEntry>* rows, std::uint32_t* routeCount);
 
