@@ -105,20 +105,24 @@ Outcome RankingService::AdmitEntry(std::string_view address, std::int64_t now, R
   if (limits_.entriesPerAddressPerDay != 0 && !address.empty() &&
       store_.AddressEntries(address, now - kDaySeconds, &count, &oldest) == StoreResult::kOk &&
       count >= limits_.entriesPerAddressPerDay) {
-    *refusal = LimitReply(address, now);
+    *refusal = LimitReply(now, oldest);
     return Outcome::kTooManyEntries;
   }
   return Outcome::kOk;
 }
 
 Reply RankingService::LimitReply(std::string_view address, std::int64_t now) {
-  Reply r = ErrorReply(Outcome::kTooManyEntries);
   std::uint32_t count = 0;
   std::int64_t oldest = 0;
-  if (store_.AddressEntries(address, now - kDaySeconds, &count, &oldest) != StoreResult::kOk ||
-      count == 0) {
-    return r;
-  }
+  const bool read =
+      store_.AddressEntries(address, now - kDaySeconds, &count, &oldest) == StoreResult::kOk &&
+      count != 0;
+  return LimitReply(now, read ? oldest : 0);
+}
+
+Reply RankingService::LimitReply(std::int64_t now, std::int64_t oldest) {
+  Reply r = ErrorReply(Outcome::kTooManyEntries);
+  if (oldest == 0) return r;
   // The oldest of the day's entries leaves the window then.
   const std::int64_t opens = oldest + kDaySeconds;
   r.retryAfterS = std::max<std::int64_t>(opens - now, 1);

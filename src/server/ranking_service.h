@@ -91,8 +91,10 @@ class RankingService {
   Reply Index();
   Reply RoutePage(std::string_view route, std::string_view query);
   Reply ReplayFile(std::string_view id);
-  // The 429 page of address, saying when it may send again.
+  // The 429 page of address, saying when it may send again: a day after the oldest of its
+  // day's entries (0: not known, no time said).
   Reply LimitReply(std::string_view address, std::int64_t now);
+  Reply LimitReply(std::int64_t now, std::int64_t oldest);
   // Validates entry->replay as ReadEntry does after decoding.
   static Outcome ReadRun(std::int64_t now, std::string_view address, NewEntry* entry);
 
