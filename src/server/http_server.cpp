@@ -19,7 +19,7 @@
 
 #include "app/text.h"
 #include "net/ranking.h"
-#include "server/pages.h"
+#include "server/site.h"
 
 namespace qlan::server {
 namespace {
@@ -359,9 +359,9 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
                                             const char* method, const char* data,
                                             std::size_t* size) {
   const std::string_view path = TargetPath(url);
-  const std::string_view verb = method;
-  const bool read = verb == "GET" || verb == "HEAD";
-  const bool entry = verb == "POST" && path == kEntryPostPath;
+  const Route* route = FindRoute(method, path);
+  const bool entry = route != nullptr && route->kind == RouteKind::kEntryPost;
+  const bool read = route != nullptr && !entry;
   if (r.stage == Request::Stage::kNew) {
     r.stage = Request::Stage::kReading;
     // Replies come after the head's own call: one queued in it closes the connection.

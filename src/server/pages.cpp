@@ -9,7 +9,7 @@
 #include "app/text.h"
 #include "net/ranking.h"
 #include "records/record_list.h"
-#include "server/digest.h"
+#include "server/site.h"
 
 namespace qlan::server {
 namespace {
@@ -17,19 +17,6 @@ namespace {
 std::mutex g_labelMutex;
 
 constexpr char kSiteName[] = "Quillane オンラインランキング";
-// Narrow enough for a 390-pixel phone: only dates wrap in the ranking's cells.
-constexpr char kStyle[] =
-    "body{font-family:sans-serif;line-height:1.5;color:#222;background:#fff;max-width:50em;"
-    "margin:0 auto;padding:.5em .8em 2em}"
-    "header{border-bottom:2px solid #246}header a{font-weight:bold;color:#246}"
-    "h1{font-size:1.4em;margin:.5em 0}h2{font-size:1.15em;margin:1.2em 0 .4em}"
-    "table{border-collapse:collapse;margin:.5em 0}caption{text-align:left;font-weight:bold}"
-    "th,td{border:1px solid #999;padding:.3em .5em;text-align:left;vertical-align:top;"
-    "white-space:nowrap}th{background:#eef2f7}td.num{text-align:right}td.date{white-space:normal}"
-    "tr.self td{background:#fff1b8;font-weight:bold}a{color:#0645ad}"
-    "nav ul{list-style:none;padding:0;margin:1em 0;display:flex;flex-wrap:wrap;gap:.5em 1.5em}"
-    "@media (max-width:30em){body{padding:.5em .4em 2em}th,td{padding:.3em .35em}}";
-
 using Link = std::pair<std::string, std::string>;  // address, text
 
 std::string Page(std::string_view title, std::string_view content,
@@ -42,7 +29,7 @@ std::string Page(std::string_view title, std::string_view content,
       "<link rel=\"icon\" href=\"data:,\">\n<title>";
   page += title;
   page += "</title>\n<style>";
-  page += kStyle;
+  page += kSiteStyle;
   page += "</style>\n</head>\n<body>\n<header><p><a href=\"";
   page += kIndexPath;
   page += "\">";
@@ -103,14 +90,6 @@ std::string RankTable(std::string_view caption, const std::vector<StoredEntry>& 
 }
 
 }  // namespace
-
-const std::string& ContentSecurityPolicy() {
-  static const std::string policy = "default-src 'none'; style-src 'sha256-" +
-                                    Sha256Base64(kStyle) +
-                                    "'; img-src data:; base-uri 'none'; form-action 'none'; "
-                                    "frame-ancestors 'none'";
-  return policy;
-}
 
 std::string EscapeHtml(std::string_view text) {
   std::string out;

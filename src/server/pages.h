@@ -11,12 +11,6 @@
 
 namespace qlan::server {
 
-// The site's own paths beside the tool's (net/ranking.h): the index, a route's ranking
-// ("/sw/qlan/ranking/710/", "?page=K" from the second page on) and an entry's replay.
-inline constexpr char kIndexPath[] = "/sw/qlan/";
-inline constexpr char kRankingPath[] = "/sw/qlan/ranking/";
-inline constexpr char kReplayPath[] = "/sw/qlan/replay/";
-inline constexpr char kPageField[] = "page";
 inline constexpr std::uint32_t kRowsPerPage = 50;
 // The entry page shows this many entries above and below the entry.
 inline constexpr std::uint32_t kNeighbours = 5;
@@ -45,10 +39,6 @@ std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::u
 std::string RenderErrorPage(Outcome outcome);
 // The 429 page of an address that has sent perDay entries within a day: when it may again.
 std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens);
-
-// The Content-Security-Policy every page meets: its own inline style (by that text's digest)
-// and an empty icon, nothing else; no script, no frame, no form.
-const std::string& ContentSecurityPolicy();
 
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);

@@ -13,6 +13,7 @@
 #include "server/multipart.h"
 #include "server/pages.h"
 #include "server/score_table.h"
+#include "server/site.h"
 
 namespace qlan::server {
 namespace {
@@ -233,7 +234,9 @@ Reply RankingService::Index() {
 }
 
 Reply RankingService::RoutePage(std::string_view route, std::string_view query) {
-  const std::uint32_t number = route.size() == 3 ? PlainNumber(route) : 0;
+  // route is what follows the ranking's path: three digits and a slash.
+  const std::uint32_t number =
+      route.size() == 4 && route[3] == '/' ? PlainNumber(route.substr(0, 3)) : 0;
   const std::uint32_t pageNumber = PageOf(query);
   const auto first = static_cast<std::uint32_t>(kFirstRoute);
   if (number < first || number - first >= static_cast<std::uint32_t>(kRouteCount) ||
@@ -269,18 +272,22 @@ Reply RankingService::ReplayFile(std::string_view id) {
 
 Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
                            std::string_view query) {
-  // What follows folder in the path; empty when the path is not under it.
-  const auto rest = [path](std::string_view folder) {
-    return path.substr(0, folder.size()) == folder ? path.substr(folder.size())
-                                                   : std::string_view();
-  };
-  if (path == kScorePath) return ScoreTable();
-  if (path == kEntryPagePath) return EntryPage(uniqueId);
-  if (path == kIndexPath) return Index();
-  if (const std::string_view route = rest(kRankingPath); route.size() == 4 && route[3] == '/') {
-    return RoutePage(route.substr(0, 3), query);
+  const Route* route = FindRoute("GET", path);
+  if (route == nullptr) return ErrorReply(Outcome::kNotFound);
+  switch (route->kind) {
+    case RouteKind::kScoreTable:
+      return ScoreTable();
+    case RouteKind::kEntryPage:
+      return EntryPage(uniqueId);
+    case RouteKind::kIndex:
+      return Index();
+    case RouteKind::kRanking:
+      return RoutePage(RouteRest(*route, path), query);
+    case RouteKind::kReplay:
+      return ReplayFile(RouteRest(*route, path));
+    case RouteKind::kEntryPost:  // not a GET: FindRoute gives it to POST alone
+      break;
   }
-  if (const std::string_view id = rest(kReplayPath); !id.empty()) return ReplayFile(id);
   return ErrorReply(Outcome::kNotFound);
 }
 

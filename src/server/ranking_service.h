@@ -82,13 +82,15 @@ class RankingService {
                     std::string_view address = {});
   // GET "/sw/qlan/hsentry/1/?UNIQUE_ID=id".
   Reply EntryPage(std::string_view uniqueId);
-  // GET or HEAD of any path: the table, the entry page, the index, a route's ranking, a
-  // replay, or the 404 page. uniqueId is the query's field of that name; query is the query
-  // text as received, of which a route's ranking takes nothing but "page=N" in plain digits.
+  // GET or HEAD of any path, as its route in the site's table (site.h) says: the table, the
+  // entry page, the index, a route's ranking, a replay, or the 404 page. uniqueId is the
+  // query's field of that name; query is the query text as received, of which a route's
+  // ranking takes nothing but "page=N" in plain digits.
   Reply Read(std::string_view path, std::string_view uniqueId, std::string_view query);
 
  private:
   Reply Index();
+  // The rest of a ranking's or a replay's path: "710/", an identifier.
   Reply RoutePage(std::string_view route, std::string_view query);
   Reply ReplayFile(std::string_view id);
   // The 429 page of address, saying when it may send again: a day after the oldest of its
