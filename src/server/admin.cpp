@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "server/entry_store.h"
-#include "server/pages.h"
+#include "server/labels.h"
 
 namespace qlan::server {
 namespace {

@@ -2,21 +2,18 @@
 #include "server/pages.h"
 
 #include <algorithm>
-#include <ctime>
-#include <mutex>
 #include <utility>
 
-#include "app/text.h"
 #include "net/ranking.h"
-#include "records/record_list.h"
+#include "server/labels.h"
+#include "server/paging.h"
 #include "server/site.h"
 
 namespace qlan::server {
 namespace {
 
-std::mutex g_labelMutex;
-
 constexpr char kSiteName[] = "Quillane オンラインランキング";
+
 using Link = std::pair<std::string, std::string>;  // address, text
 
 std::string Page(std::string_view title, std::string_view content,
@@ -117,29 +114,6 @@ std::string EscapeHtml(std::string_view text) {
     }
   }
   return out;
-}
-
-std::string DistanceLabel(std::uint32_t metres) {
-  std::lock_guard<std::mutex> lock(g_labelMutex);
-  return std::string(TrimBlanks(FormatDistance(metres)));
-}
-
-std::string TimeLabel(std::uint32_t ticks) {
-  std::lock_guard<std::mutex> lock(g_labelMutex);
-  return std::string(TrimBlanks(FormatTime(ticks)));
-}
-
-std::string JapanDateText(std::int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds + std::int64_t{9} * 3600);
-  std::tm parts{};
-  if (gmtime_r(&t, &parts) == nullptr) return "-";
-  char text[64];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M (JST)", &parts);
-  return n == 0 ? std::string("-") : std::string(text, n);
-}
-
-std::uint32_t PageCount(std::uint32_t count) noexcept {
-  return count == 0 ? 1 : (count - 1) / kRowsPerPage + 1;
 }
 
 std::string ReplayFileName(std::uint32_t route) { return "r" + std::to_string(route) + ".replay"; }

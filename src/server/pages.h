@@ -11,12 +11,6 @@
 
 namespace qlan::server {
 
-inline constexpr std::uint32_t kRowsPerPage = 50;
-// The entry page shows this many entries above and below the entry.
-inline constexpr std::uint32_t kNeighbours = 5;
-
-// How many pages a route of count entries has (one even when it is empty).
-std::uint32_t PageCount(std::uint32_t count) noexcept;
 // The download name of a route's replay, "r710.replay".
 std::string ReplayFileName(std::uint32_t route);
 
@@ -42,13 +36,5 @@ std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens);
 
 // Text made safe for HTML element content and attribute values.
 std::string EscapeHtml(std::string_view text);
-
-// The tool's labels, trimmed of their alignment blanks. The tool's formatters share one
-// buffer each, so calls are serialised here.
-std::string DistanceLabel(std::uint32_t metres);
-std::string TimeLabel(std::uint32_t ticks);
-
-// "YYYY-MM-DD HH:MM (JST)" for seconds since 1970 UTC.
-std::string JapanDateText(std::int64_t seconds);
 
 }  // namespace qlan::server

@@ -12,6 +12,7 @@
 #include "server/entry_id.h"
 #include "server/multipart.h"
 #include "server/pages.h"
+#include "server/paging.h"
 #include "server/score_table.h"
 #include "server/site.h"
 
@@ -25,28 +26,6 @@ Reply HtmlReply(std::string body) {
   r.contentType = kHtml;
   r.body = std::move(body);
   return r;
-}
-
-// A number written as digits without leading zeros, 1 to 999,999; 0 for anything else.
-std::uint32_t PlainNumber(std::string_view text) noexcept {
-  if (text.empty() || text.size() > 6 || text[0] == '0') return 0;
-  std::uint32_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return 0;
-    n = n * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  return n;
-}
-
-// The page a route's query names: 1 for none, N for exactly "page=N". Any other text is 0
-// (404): the front keys a page on its page field as nginx decodes it, so only the plain
-// form may be answered.
-std::uint32_t PageOf(std::string_view query) noexcept {
-  const std::string_view field = kPageField;
-  if (query.empty()) return 1;
-  const bool named = query.size() > field.size() && query.substr(0, field.size()) == field &&
-                     query[field.size()] == '=';
-  return named ? PlainNumber(query.substr(field.size() + 1)) : 0;
 }
 
 }  // namespace

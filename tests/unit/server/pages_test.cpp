@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "server/labels.h"
 #include "server/score_table.h"
 #include "server/standings.h"
 #include "unit/server/support/server_harness.h"
