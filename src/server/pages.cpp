@@ -1,10 +1,10 @@
-// HTML rendering for the ranking server's pages.
+// HTML rendering for the ranking server's pages, all of it through the HTML writer.
 #include "server/pages.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "net/ranking.h"
+#include "server/html.h"
 #include "server/labels.h"
 #include "server/paging.h"
 #include "server/site.h"
@@ -14,35 +14,30 @@ namespace {
 
 constexpr char kSiteName[] = "Quillane オンラインランキング";
 
-using Link = std::pair<std::string, std::string>;  // address, text
+struct NavLink {
+  std::string href;
+  std::string text;
+};
 
-std::string Page(std::string_view title, std::string_view content,
-                 const std::vector<Link>& links = {}) {
-  std::string page =
+// The whole page: head, header, content in <main>, then the links to go on with.
+std::string Page(std::string_view title, const HtmlWriter& content,
+                 const std::vector<NavLink>& links = {}) {
+  HtmlWriter page;
+  page.Raw(
       "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<meta name=\"description\" content=\"Quillane の各ルートの順位、記録とリプレイ\">\n"
       // An empty icon: without it a browser asks for /favicon.ico and logs the 404.
-      "<link rel=\"icon\" href=\"data:,\">\n<title>";
-  page += title;
-  page += "</title>\n<style>";
-  page += kSiteStyle;
-  page += "</style>\n</head>\n<body>\n<header><p><a href=\"";
-  page += kIndexPath;
-  page += "\">";
-  page += kSiteName;
-  page += "</a></p></header>\n<main>\n";
-  page += content;
-  page += "</main>\n";
+      "<link rel=\"icon\" href=\"data:,\">\n<title>");
+  page.Text(title).Raw("</title>\n<style>").Raw(kSiteStyle).Raw("</style>\n</head>\n<body>\n");
+  page.Raw("<header><p>").Link(kIndexPath, kSiteName).Raw("</p></header>\n<main>\n");
+  page.Append(content).Raw("</main>\n");
   if (!links.empty()) {
-    page += "<nav aria-label=\"ページ移動\"><ul>\n";
-    for (const auto& [href, text] : links) {
-      page += "<li><a href=\"" + EscapeHtml(href) + "\">" + text + "</a></li>\n";
-    }
-    page += "</ul></nav>\n";
+    page.Raw("<nav aria-label=\"ページ移動\"><ul>\n");
+    for (const auto& [href, text] : links) page.Raw("<li>").Link(href, text).Raw("</li>\n");
+    page.Raw("</ul></nav>\n");
   }
-  page += "</body>\n</html>\n";
-  return page;
+  return std::move(page.Raw("</body>\n</html>\n")).Take();
 }
 
 std::string RouteName(std::uint32_t route) { return "R " + std::to_string(route); }
@@ -58,81 +53,70 @@ std::string EntryUrl(std::string_view id) {
 }
 
 // Distance, time and date cells of an entry.
-std::string EntryCells(const StoredEntry& e) {
-  return "<td class=\"num\">" + EscapeHtml(DistanceLabel(e.distance)) + "</td><td class=\"num\">" +
-         EscapeHtml(TimeLabel(e.timeTicks)) + "</td><td class=\"date\">" +
-         EscapeHtml(JapanDateText(e.created)) + "</td>";
+void EntryCells(HtmlWriter& w, const StoredEntry& e) {
+  w.Raw("<td class=\"num\">").Text(DistanceLabel(e.distance));
+  w.Raw("</td><td class=\"num\">").Text(TimeLabel(e.timeTicks));
+  w.Raw("</td><td class=\"date\">").Text(JapanDateText(e.created)).Raw("</td>");
 }
 
 // Rows ranked firstRank on, each linking to its entry page but the marked one.
-std::string RankTable(std::string_view caption, const std::vector<StoredEntry>& rows,
-                      std::uint32_t firstRank, std::string_view marked = {}) {
-  std::string table = "<table>\n<caption>";
-  table += caption;
-  table +=
+void RankTable(HtmlWriter& w, std::string_view caption, const std::vector<StoredEntry>& rows,
+               std::uint32_t firstRank, std::string_view marked = {}) {
+  w.Raw("<table>\n<caption>").Text(caption);
+  w.Raw(
       "</caption>\n<tr><th scope=\"col\">順位</th><th scope=\"col\">走行距離</th>"
       "<th scope=\"col\">タイム</th><th scope=\"col\">登録日時</th><th "
-      "scope=\"col\">記録</th></tr>\n";
+      "scope=\"col\">記録</th></tr>\n");
   std::uint32_t rank = firstRank;
   for (const StoredEntry& e : rows) {
     const bool self = e.id == marked;
-    table += self ? "<tr class=\"self\" aria-current=\"true\">" : "<tr>";
-    table += "<td class=\"num\">" + std::to_string(rank++) + "</td>" + EntryCells(e);
-    table += self ? "<td>この記録</td>"
-                  : "<td><a href=\"" + EscapeHtml(EntryUrl(e.id)) + "\">詳細</a></td>";
-    table += "</tr>\n";
+    if (self) {
+      w.Raw("<tr class=\"self\" aria-current=\"true\"><td class=\"num\">");
+    } else {
+      w.Raw("<tr><td class=\"num\">");
+    }
+    w.Number(rank++).Raw("</td>");
+    EntryCells(w, e);
+    if (self) {
+      w.Raw("<td>この記録</td></tr>\n");
+    } else {
+      w.Raw("<td>").Link(EntryUrl(e.id), "詳細").Raw("</td></tr>\n");
+    }
   }
-  table += "</table>\n";
-  return table;
+  w.Raw("</table>\n");
+}
+
+// The title and the one paragraph of a refusal.
+HtmlWriter ErrorContent(std::string_view title, Outcome outcome) {
+  HtmlWriter w;
+  w.Raw("<h1>").Text(title).Raw("</h1>\n<p>").Text(OutcomeMessage(outcome)).Raw("</p>\n");
+  return w;
 }
 
 }  // namespace
 
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-        break;
-    }
-  }
-  return out;
-}
-
 std::string ReplayFileName(std::uint32_t route) { return "r" + std::to_string(route) + ".replay"; }
 
 std::string RenderIndex(const std::vector<RouteStanding>& routes) {
-  std::string content =
+  HtmlWriter w;
+  w.Raw(
       "<h1>ルート一覧</h1>\n<table>\n<caption>各ルートのエントリー数と 1 位の記録</caption>\n"
       "<tr><th scope=\"col\">ルート</th><th scope=\"col\">件数</th><th scope=\"col\">走行距離</th>"
-      "<th scope=\"col\">タイム</th><th scope=\"col\">登録日時</th></tr>\n";
+      "<th scope=\"col\">タイム</th><th scope=\"col\">登録日時</th></tr>\n");
   for (std::size_t i = 0; i < routes.size(); ++i) {
     const auto route = static_cast<std::uint32_t>(kFirstRoute) + static_cast<std::uint32_t>(i);
     const RouteStanding& r = routes[i];
-    content += "<tr><th scope=\"row\"><a href=\"" + RouteUrl(route, 1) + "\">" + RouteName(route) +
-               "</a></th><td class=\"num\">" + std::to_string(r.count) + "</td>";
-    content += r.best.empty() ? "<td colspan=\"3\">エントリーなし</td>" : EntryCells(r.best[0]);
-    content += "</tr>\n";
+    w.Raw("<tr><th scope=\"row\">").Link(RouteUrl(route, 1), RouteName(route));
+    w.Raw("</th><td class=\"num\">").Number(r.count).Raw("</td>");
+    if (r.best.empty()) {
+      w.Raw("<td colspan=\"3\">エントリーなし</td>");
+    } else {
+      EntryCells(w, r.best[0]);
+    }
+    w.Raw("</tr>\n");
   }
-  content += "</table>\n";
-  return Page(kSiteName, content);
+  w.Raw("</table>\n");
+  return Page(kSiteName, w);
 }
 
 std::string RenderRoutePage(std::uint32_t route, std::uint32_t page, std::uint32_t routeCount,
@@ -140,83 +124,69 @@ std::string RenderRoutePage(std::uint32_t route, std::uint32_t page, std::uint32
   const std::uint32_t pages = PageCount(routeCount);
   const std::uint32_t first = (page - 1) * kRowsPerPage + 1;
   const std::string name = RouteName(route);
-  std::string content = "<h1>" + name + " のランキング</h1>\n<p>";
+  HtmlWriter w;
+  w.Raw("<h1>").Text(name).Raw(" のランキング</h1>\n<p>");
   if (rows.empty()) {
-    content += "このルートにはまだエントリーがありません。</p>\n";
+    w.Raw("このルートにはまだエントリーがありません。</p>\n");
   } else {
-    content += std::to_string(routeCount) + " 件中 " + std::to_string(first) + "〜" +
-               std::to_string(first + static_cast<std::uint32_t>(rows.size()) - 1) +
-               " 位（ページ " + std::to_string(page) + " / " + std::to_string(pages) + "）</p>\n";
-    content += RankTable(name + " の順位", rows, first);
+    w.Number(routeCount).Raw(" 件中 ").Number(first).Raw("〜");
+    w.Number(first + static_cast<std::uint32_t>(rows.size()) - 1).Raw(" 位（ページ ");
+    w.Number(page).Raw(" / ").Number(pages).Raw("）</p>\n");
+    RankTable(w, name + " の順位", rows, first);
   }
-  std::vector<Link> links;
-  if (page > 1) links.emplace_back(RouteUrl(route, page - 1), "前のページ");
-  if (page < pages) links.emplace_back(RouteUrl(route, page + 1), "次のページ");
+  std::vector<NavLink> links;
+  if (page > 1) links.push_back({RouteUrl(route, page - 1), "前のページ"});
+  if (page < pages) links.push_back({RouteUrl(route, page + 1), "次のページ"});
   if (route > static_cast<std::uint32_t>(kFirstRoute)) {
-    links.emplace_back(RouteUrl(route - 1, 1), "前のルート（" + RouteName(route - 1) + "）");
+    links.push_back({RouteUrl(route - 1, 1), "前のルート（" + RouteName(route - 1) + "）"});
   }
   if (route + 1 < static_cast<std::uint32_t>(kFirstRoute + kRouteCount)) {
-    links.emplace_back(RouteUrl(route + 1, 1), "次のルート（" + RouteName(route + 1) + "）");
+    links.push_back({RouteUrl(route + 1, 1), "次のルート（" + RouteName(route + 1) + "）"});
   }
-  links.emplace_back(kIndexPath, "ルート一覧");
-  return Page(name + " のランキング - " + kSiteName, content, links);
+  links.push_back({kIndexPath, "ルート一覧"});
+  return Page(name + " のランキング - " + kSiteName, w, links);
 }
 
 std::string RenderEntryAccepted(const StoredEntry& entry) {
-  std::string content = "<p>エントリーを受け付けました。</p>\n<p>ルート R ";
-  content += std::to_string(entry.route);
-  content += " / ";
-  content += EscapeHtml(DistanceLabel(entry.distance));
-  content += " / ";
-  content += EscapeHtml(TimeLabel(entry.timeTicks));
-  content += "</p>\n<pre>\n";
-  content += kEntryIdMarker;
-  content += entry.id;  // URL-safe characters only
-  content += "\n</pre>\n";
-  return Page("エントリー完了", content);
+  HtmlWriter w;
+  w.Raw("<p>エントリーを受け付けました。</p>\n<p>ルート R ").Number(entry.route);
+  w.Raw(" / ").Text(DistanceLabel(entry.distance)).Raw(" / ").Text(TimeLabel(entry.timeTicks));
+  w.Raw("</p>\n<pre>\n").Raw(kEntryIdMarker).Text(entry.id).Raw("\n</pre>\n");
+  return Page("エントリー完了", w);
 }
 
 std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::uint32_t routeCount,
                             const std::vector<StoredEntry>& around) {
   const std::string name = RouteName(entry.route);
-  std::string content =
-      "<h1>" + name + " のエントリー</h1>\n<table>\n<tr><th scope=\"row\">ルート</th><td>";
-  content += name;
-  content += "</td></tr>\n<tr><th scope=\"row\">走行距離</th><td>";
-  content += EscapeHtml(DistanceLabel(entry.distance));
-  content += "</td></tr>\n<tr><th scope=\"row\">タイム</th><td>";
-  content += EscapeHtml(TimeLabel(entry.timeTicks));
-  content += "</td></tr>\n<tr><th scope=\"row\">登録日時</th><td>";
-  content += EscapeHtml(JapanDateText(entry.created));
-  content += "</td></tr>\n<tr><th scope=\"row\">順位</th><td>";
-  content += std::to_string(rank);
-  content += "位 / ";
-  content += std::to_string(routeCount);
-  content += "件中</td></tr>\n<tr><th scope=\"row\">ID</th><td>";
-  content += EscapeHtml(entry.id);
-  content += "</td></tr>\n</table>\n<h2>前後の順位</h2>\n";
-  content += RankTable(name + " の " + std::to_string(rank) + " 位の前後", around,
-                       rank - std::min(rank - 1, kNeighbours), entry.id);
-  const std::vector<Link> links = {
+  HtmlWriter w;
+  w.Raw("<h1>").Text(name).Raw(" のエントリー</h1>\n<table>\n");
+  w.Raw("<tr><th scope=\"row\">ルート</th><td>").Text(name);
+  w.Raw("</td></tr>\n<tr><th scope=\"row\">走行距離</th><td>").Text(DistanceLabel(entry.distance));
+  w.Raw("</td></tr>\n<tr><th scope=\"row\">タイム</th><td>").Text(TimeLabel(entry.timeTicks));
+  w.Raw("</td></tr>\n<tr><th scope=\"row\">登録日時</th><td>").Text(JapanDateText(entry.created));
+  w.Raw("</td></tr>\n<tr><th scope=\"row\">順位</th><td>").Number(rank).Raw("位 / ");
+  w.Number(routeCount).Raw("件中</td></tr>\n<tr><th scope=\"row\">ID</th><td>").Text(entry.id);
+  w.Raw("</td></tr>\n</table>\n<h2>前後の順位</h2>\n");
+  RankTable(w, name + " の " + std::to_string(rank) + " 位の前後", around,
+            rank - std::min(rank - 1, kNeighbours), entry.id);
+  const std::vector<NavLink> links = {
       {RouteUrl(entry.route, (rank - 1) / kRowsPerPage + 1), name + " のランキング"},
       {kIndexPath, "ルート一覧"},
       {kReplayPath + entry.id, "リプレイ（" + ReplayFileName(entry.route) + "）"}};
-  return Page(name + " のエントリー - " + kSiteName, content, links);
+  return Page(name + " のエントリー - " + kSiteName, w, links);
 }
 
 std::string RenderErrorPage(Outcome outcome) {
   const std::string title = "エラー " + std::to_string(HttpStatus(outcome));
-  return Page(title, "<h1>" + title + "</h1>\n<p>" + EscapeHtml(OutcomeMessage(outcome)) + "</p>\n",
-              {{kIndexPath, "ルート一覧"}});
+  return Page(title, ErrorContent(title, outcome), {{kIndexPath, "ルート一覧"}});
 }
 
 std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens) {
   const std::string title = "エラー 429";
-  return Page(title,
-              "<h1>" + title + "</h1>\n<p>" + EscapeHtml(OutcomeMessage(Outcome::kTooManyEntries)) +
-                  "</p>\n<p>1 日 " + std::to_string(perDay) + " 件まで。次のエントリーは " +
-                  JapanDateText(opens) + " から受け付けます。(open again at that time)</p>\n",
-              {{kIndexPath, "ルート一覧"}});
+  HtmlWriter w = ErrorContent(title, Outcome::kTooManyEntries);
+  w.Raw("<p>1 日 ").Number(perDay).Raw(" 件まで。次のエントリーは ").Text(JapanDateText(opens));
+  w.Raw(" から受け付けます。(open again at that time)</p>\n");
+  return Page(title, w, {{kIndexPath, "ルート一覧"}});
 }
 
 }  // namespace qlan::server

@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "server/entry_store.h"
@@ -33,8 +32,5 @@ std::string RenderEntryPage(const StoredEntry& entry, std::uint32_t rank, std::u
 std::string RenderErrorPage(Outcome outcome);
 // The 429 page of an address that has sent perDay entries within a day: when it may again.
 std::string RenderLimitPage(std::uint32_t perDay, std::int64_t opens);
-
-// Text made safe for HTML element content and attribute values.
-std::string EscapeHtml(std::string_view text);
 
 }  // namespace qlan::server

@@ -1,5 +1,5 @@
-// The ranking's pages through the service: order, paging at the edges, escaping, withdrawn
-// entries in the table, the pages and the replay download; no network here.
+// The ranking's pages through the service: order, paging at the edges, withdrawn entries in
+// the table, the pages and the replay download; no network here.
 #include "server/pages.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +44,6 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
   const StoredEntry slow = Put(713, 500, 10), far = Put(713, 400, 20), near = Put(713, 400, 10),
                     later = Put(713, 400, 20), fast = Put(713, 300, 1);
   for (std::uint32_t i = 0; i < 101; ++i) Put(712, 1000 + i, 5);
-  Put(714, 1, 1, "<b>&\"x'");
   const std::string page = Get("/sw/qlan/ranking/713/").body;
   std::vector<std::size_t> at;
   for (const StoredEntry* e : {&fast, &far, &later, &near, &slow}) at.push_back(page.find(e->id));
@@ -57,14 +56,13 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
   // path, page, status, a text that must be there, one that must not.
   const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
       {"/sw/qlan/", "page=x", 200,
-       "R 713</a></th><td class=\"num\">5</td>" + rank + DistanceLabel(1), "<b>"},
+       "R 713</a></th><td class=\"num\">5</td>" + rank + DistanceLabel(1), "R 750"},
       {"/sw/qlan/", "", 200, "R 711</a></th><td class=\"num\">0</td><td colspan=\"3\">", "R 709"},
       {"/sw/qlan/ranking/712/", "", 200, "/712/?page=2\">次のページ", "前のページ"},
       {"/sw/qlan/ranking/712/", "page=2", 200, rank + "51</td>", rank + "50</td>"},
       {"/sw/qlan/ranking/712/", "page=2", 200, "/712/\">前のページ", rank + "101</td>"},
       {"/sw/qlan/ranking/712/", "page=3", 200, rank + "101</td>", "次のページ"},
       {"/sw/qlan/ranking/711/", "", 200, "まだエントリーがありません", "<table>"},
-      {"/sw/qlan/ranking/714/", "", 200, "&lt;b&gt;&amp;&quot;x&#39;", "<b>"},
       {"/sw/qlan/ranking/710/", "", 200, "次のルート（R 711）", "前のルート"},
       {"/sw/qlan/ranking/749/", "", 200, "前のルート（R 748）", "次のルート"},
   };
