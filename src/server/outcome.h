@@ -1,5 +1,5 @@
 // What the server makes of a request, as its own results; HttpStatus and the error pages
-// turn them into what a client sees, all from one table.
+// turn them into what a client sees.
 #pragma once
 #include <string_view>
 
