@@ -618,10 +618,10 @@ StoreResult EntryStore::Insert(NewEntry* e) {
   const StatementUse use(byDigest_);
   if (!BindBlob(byDigest_, 1, e->digest.data(), e->digest.size())) return StoreResult::kFailed;
   rc = sqlite3_step(byDigest_.get());
-  if (rc == SQLITE_DONE) return limited ? StoreResult::kLimited : StoreResult::kDuplicate;
+  if (rc == SQLITE_DONE) return limited ? StoreResult::kAddressLimited : StoreResult::kIdTaken;
   if (rc != SQLITE_ROW) return Fault(writer_.get());
   ReadEntry(byDigest_, entry);
-  return StoreResult::kExisting;
+  return StoreResult::kSameRun;
 }
 
 StoreResult EntryStore::AddressEntries(std::string_view address, std::int64_t since,
@@ -860,7 +860,7 @@ StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_
                      : StoreResult::kFailed;
       } else if (BindText(exists, 1, id)) {
         const int rc = sqlite3_step(exists.get());
-        result = rc == SQLITE_ROW    ? StoreResult::kExisting
+        result = rc == SQLITE_ROW    ? StoreResult::kUnchanged
                  : rc == SQLITE_DONE ? StoreResult::kNotFound
                                      : StoreResult::kFailed;
       }

@@ -1,4 +1,4 @@
-// The server's outcomes as HTTP statuses and page texts.
+// The server's outcomes as HTTP statuses and page texts, and the store's results as outcomes.
 #include "server/outcome.h"
 
 namespace qlan::server {
@@ -56,5 +56,24 @@ OutcomeText TextOf(Outcome outcome) noexcept {
 
 int HttpStatus(Outcome outcome) noexcept { return TextOf(outcome).status; }
 std::string_view OutcomeMessage(Outcome outcome) noexcept { return TextOf(outcome).message; }
+
+Outcome OutcomeOf(StoreResult result, StoreAccess access) noexcept {
+  switch (result) {
+    case StoreResult::kOk:
+    case StoreResult::kSameRun:    // the entry is the one stored earlier
+    case StoreResult::kUnchanged:  // already as asked
+      return Outcome::kOk;
+    case StoreResult::kNotFound:
+      return Outcome::kUnknownEntry;
+    case StoreResult::kAddressLimited:
+      return Outcome::kTooManyEntries;
+    case StoreResult::kBusy:
+      return Outcome::kBusy;
+    case StoreResult::kIdTaken:  // still, after new identifiers were drawn
+    case StoreResult::kFailed:
+      break;
+  }
+  return access == StoreAccess::kRead ? Outcome::kStoreReadFailed : Outcome::kNotStored;
+}
 
 }  // namespace qlan::server
