@@ -203,6 +203,8 @@ class EntryStore {
   std::function<void(std::string_view)> faultReport_;
   std::map<int, std::int64_t> lastFault_;  // cause -> when it was last reported
 
+  // Has the writer wait for a lock held elsewhere until busyUntil_ (see AddBatch).
+  void InstallBusyHandler(sqlite3* writer);
   bool PrepareReads(SqliteDatabase reader, std::string* error);
   // With writeMutex_ held: commits the open transaction when the database is still the
   // file at its path, else rolls it back; false (reported) when it was not committed.
