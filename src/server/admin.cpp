@@ -149,7 +149,7 @@ struct Admin {
 
   int SetHidden(const std::string& id, bool hidden, const std::string& reason, std::int64_t now) {
     const StoreResult result = store.SetHidden(id, hidden, reason, now);
-    if (result == StoreResult::kExisting) {
+    if (result == StoreResult::kUnchanged) {
       err += id + (hidden ? " is withdrawn already" : " is not withdrawn") + "; nothing changed\n";
       return 1;
     }

@@ -302,6 +302,32 @@ bool Step(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+// Makes a new or older ranking database the current one, in WAL mode with the given
+// synchronous mode; *note says what an upgrade changed. Another program's file is refused
+// before anything in it changes.
+bool SetUpSchema(sqlite3* db, bool fullSync, std::string* note, std::string* error) {
+  bool marked = false;
+  if (!IsRankingDatabase(db, &marked, error)) return false;
+  const std::string pragmas = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
+                              (fullSync ? "FULL" : "NORMAL") + ";";
+  if (!Exec(db, pragmas.c_str(), error) || !Exec(db, "BEGIN IMMEDIATE;", error)) return false;
+  const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
+  if (!Exec(db, kSchema, error) || !Upgrade(db, note, error) || !Exec(db, kIndexes, error) ||
+      (!marked && !Exec(db, mark.c_str(), error)) || !Exec(db, "COMMIT;", error)) {
+    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    return false;
+  }
+  // WAL must really be in force (it is not on some file systems), or readers would wait.
+  const SqliteStatement mode = Prepare(db, "PRAGMA journal_mode;");
+  const unsigned char* text =
+      mode && sqlite3_step(mode.get()) == SQLITE_ROW ? sqlite3_column_text(mode.get(), 0) : nullptr;
+  if (text == nullptr || std::string_view(reinterpret_cast<const char*>(text)) != "wal") {
+    *error = "the database cannot be put into WAL mode";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void SqliteCloser::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
@@ -331,19 +357,7 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   path_ = path;
   SqliteDatabase writer = OpenConnection(path, 0, error);
   if (!writer) return false;
-  // One deadline per write, not a timeout per statement: see AddBatch.
-  busyUntil_ = Clock::now() + kWriteWait;
-  giveUp_ = nullptr;
-  sqlite3_busy_handler(
-      writer.get(),
-      [](void* self, int) {
-        const EntryStore& store = *static_cast<const EntryStore*>(self);
-        const Clock::time_point now = Clock::now();
-        if (now >= store.busyUntil_ || (store.giveUp_ != nullptr && *store.giveUp_)) return 0;
-        std::this_thread::sleep_for(std::min<Clock::duration>(kBusyPoll, store.busyUntil_ - now));
-        return 1;
-      },
-      this);
+  InstallBusyHandler(writer.get());
   // SQLite opens a file it may not write for reading; WAL also needs the folder. Either
   // would refuse every entry later, after leaving a -shm file a later start cannot open.
   if (sqlite3_db_readonly(writer.get(), "main") != 0 ||
@@ -351,33 +365,7 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
     *error = "database is read-only";
     return false;
   }
-  bool marked = false;
-  if (!IsRankingDatabase(writer.get(), &marked, error)) return false;
-  const std::string pragmas = std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=") +
-                              (fullSync ? "FULL" : "NORMAL") + ";";
-  if (!Exec(writer.get(), pragmas.c_str(), error) ||
-      !Exec(writer.get(), "BEGIN IMMEDIATE;", error)) {
-    return false;
-  }
-  const std::string mark = "PRAGMA application_id=" + std::to_string(kApplicationId) + ";";
-  if (!Exec(writer.get(), kSchema, error) || !Upgrade(writer.get(), &upgradeNote_, error) ||
-      !Exec(writer.get(), kIndexes, error) ||
-      (!marked && !Exec(writer.get(), mark.c_str(), error)) ||
-      !Exec(writer.get(), "COMMIT;", error)) {
-    sqlite3_exec(writer.get(), "ROLLBACK;", nullptr, nullptr, nullptr);
-    return false;
-  }
-  // WAL must really be in force (it is not on some file systems), or readers would wait.
-  {
-    const SqliteStatement mode = Prepare(writer.get(), "PRAGMA journal_mode;");
-    const unsigned char* text = mode && sqlite3_step(mode.get()) == SQLITE_ROW
-                                    ? sqlite3_column_text(mode.get(), 0)
-                                    : nullptr;
-    if (text == nullptr || std::string_view(reinterpret_cast<const char*>(text)) != "wal") {
-      *error = "the database cannot be put into WAL mode";
-      return false;
-    }
-  }
+  if (!SetUpSchema(writer.get(), fullSync, &upgradeNote_, error)) return false;
   SqliteDatabase reader = OpenConnection(path, kReadBusyMs, error);
   if (!reader || !Exec(reader.get(), "PRAGMA query_only=1;", error)) return false;
 
@@ -395,6 +383,22 @@ bool EntryStore::Open(const std::string& path, bool fullSync, std::string* error
   if (!PrepareReads(std::move(reader), error)) return false;
   writer_ = std::move(writer);
   return true;
+}
+
+void EntryStore::InstallBusyHandler(sqlite3* writer) {
+  // One deadline per write, not a timeout per statement: see AddBatch.
+  busyUntil_ = Clock::now() + kWriteWait;
+  giveUp_ = nullptr;
+  sqlite3_busy_handler(
+      writer,
+      [](void* self, int) {
+        const EntryStore& store = *static_cast<const EntryStore*>(self);
+        const Clock::time_point now = Clock::now();
+        if (now >= store.busyUntil_ || (store.giveUp_ != nullptr && *store.giveUp_)) return 0;
+        std::this_thread::sleep_for(std::min<Clock::duration>(kBusyPoll, store.busyUntil_ - now));
+        return 1;
+      },
+      this);
 }
 
 bool EntryStore::OpenReadOnly(const std::string& path, std::string* error) {
@@ -618,10 +622,10 @@ StoreResult EntryStore::Insert(NewEntry* e) {
   const StatementUse use(byDigest_);
   if (!BindBlob(byDigest_, 1, e->digest.data(), e->digest.size())) return StoreResult::kFailed;
   rc = sqlite3_step(byDigest_.get());
-  if (rc == SQLITE_DONE) return limited ? StoreResult::kLimited : StoreResult::kDuplicate;
+  if (rc == SQLITE_DONE) return limited ? StoreResult::kAddressLimited : StoreResult::kIdTaken;
   if (rc != SQLITE_ROW) return Fault(writer_.get());
   ReadEntry(byDigest_, entry);
-  return StoreResult::kExisting;
+  return StoreResult::kSameRun;
 }
 
 StoreResult EntryStore::AddressEntries(std::string_view address, std::int64_t since,
@@ -860,7 +864,7 @@ StoreResult EntryStore::SetHidden(std::string_view id, bool hidden, std::string_
                      : StoreResult::kFailed;
       } else if (BindText(exists, 1, id)) {
         const int rc = sqlite3_step(exists.get());
-        result = rc == SQLITE_ROW    ? StoreResult::kExisting
+        result = rc == SQLITE_ROW    ? StoreResult::kUnchanged
                  : rc == SQLITE_DONE ? StoreResult::kNotFound
                                      : StoreResult::kFailed;
       }

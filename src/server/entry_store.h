@@ -65,13 +65,25 @@ struct RouteStanding {
 // operator's tools) by default, and an entry in all from its arrival.
 inline constexpr std::chrono::milliseconds kWriteWait{5000};
 
-// kExisting: the same run is stored already. kLimited: its address has its day's entries.
-// kBusy: the write lock was not had in time.
-enum class StoreResult { kOk, kExisting, kNotFound, kDuplicate, kFailed, kLimited, kBusy };
+// What a call of the store came to. Adding an entry: kSameRun, the same run is stored
+// already (the entry given back is that one); kIdTaken, another entry has its identifier;
+// kAddressLimited, its address has its day's entries; kBusy, the write lock was not had in
+// time. Withdrawing or returning one: kUnchanged, it is so already. kNotFound: no entry has
+// that identifier.
+enum class StoreResult {
+  kOk,
+  kSameRun,
+  kUnchanged,
+  kNotFound,
+  kIdTaken,
+  kFailed,
+  kAddressLimited,
+  kBusy,
+};
 
 // An entry to be stored together with others, and what became of it.
 struct NewEntry {
-  StoredEntry entry;   // replaced by the stored entry of the same run on kExisting
+  StoredEntry entry;   // replaced by the stored entry of the same run on kSameRun
   std::string replay;  // as received; its first runSize bytes are the run, which is stored
   std::size_t runSize = 0;
   Sha256Digest digest{};                           // of the run
@@ -116,16 +128,16 @@ class EntryStore {
   StoreResult AddressEntries(std::string_view address, std::int64_t since, std::uint32_t* count,
                              std::int64_t* oldest);
 
-  // Stores the entries in one transaction: each is acknowledged (kOk, kExisting) only once it
+  // Stores the entries in one transaction: each is acknowledged (kOk, kSameRun) only once it
   // is committed. The write lock is waited for until each one's deadline, or not at all once
   // *giveUp is set (kBusy). One entry's refusal leaves the others be. Each result: kOk;
-  // kExisting with its entry replaced by the stored one of the same run (same digest), an
-  // earlier one of the batch too; kDuplicate (its identifier is taken); kLimited when
-  // entry.address (not empty) has the limit's number of entries stored in the day before
-  // entry.created; kBusy or kFailed.
+  // kSameRun with its entry replaced by the stored one of the same run (same digest), an
+  // earlier one of the batch too; kIdTaken; kAddressLimited when entry.address (not empty)
+  // has the limit's number of entries stored in the day before entry.created; kBusy or
+  // kFailed.
   void AddBatch(std::span<NewEntry* const> entries, const std::atomic<bool>* giveUp = nullptr);
-  // A batch of one that waits kWriteWait: kOk, kExisting (*entry replaced), kDuplicate,
-  // kLimited, kBusy or kFailed.
+  // A batch of one that waits kWriteWait: kOk, kSameRun (*entry replaced), kIdTaken,
+  // kAddressLimited, kBusy or kFailed.
   StoreResult Add(StoredEntry* entry, std::string_view replay, const Sha256Digest& digest);
   // kOk with the entry (a withdrawn one too), its rank on its route (1 = best; 0 when
   // withdrawn), the route's entry count and, when asked, the entries ranked up to radius
@@ -156,7 +168,7 @@ class EntryStore {
   StoreResult Latest(std::uint32_t route, std::uint32_t count, std::vector<StoredEntry>* rows);
   StoreResult History(std::string_view id, std::vector<ModerationEvent>* events);
   // Withdraws (hidden) or returns an entry and records it with its time and reason: kOk;
-  // kExisting when it is so already (nothing recorded); kNotFound or kFailed.
+  // kUnchanged when it is so already (nothing recorded); kNotFound or kFailed.
   StoreResult SetHidden(std::string_view id, bool hidden, std::string_view reason,
                         std::int64_t now);
 
@@ -191,6 +203,8 @@ class EntryStore {
   std::function<void(std::string_view)> faultReport_;
   std::map<int, std::int64_t> lastFault_;  // cause -> when it was last reported
 
+  // Has the writer wait for a lock held elsewhere until busyUntil_ (see AddBatch).
+  void InstallBusyHandler(sqlite3* writer);
   bool PrepareReads(SqliteDatabase reader, std::string* error);
   // With writeMutex_ held: commits the open transaction when the database is still the
   // file at its path, else rolls it back; false (reported) when it was not committed.

@@ -1,5 +1,24 @@
 // Connection handling of the ranking server: libmicrohttpd does the sockets and HTTP; this
 // file maps requests onto the service, finishes entries on workers, and logs each request.
+//
+// A request's life, and the callback that moves it on (all on its connection's event thread
+// but the worker's):
+//   OnConnection (started)   a Connection is made; its first request is timed from the accept.
+//   OnRequestLine            a Request begins in kNew, counted (State::requestsInFlight) until
+//                            Finish uncounts it.
+//   OnRequest, first call    the head is complete: kNew -> kReading. An entry's head is checked
+//                            (StartEntry): answered at once (411, 413; the connection closes),
+//                            refused (its body is read and dropped, then the refusal sent), or
+//                            holding (its body's bytes reserved until Release).
+//   OnRequest, body calls    kReading: an entry's body is kept, any other is dropped.
+//   OnRequest, last call     kReading: a page's reply or a refusal is queued; a holding entry
+//                            goes kQueued, its connection suspended, to the workers (EndEntry).
+//   State::Store (a worker)  kQueued -> kDone: the entry's reply is set, the connection resumed.
+//   OnRequest after resume   kDone: that reply is queued.
+//   ReadPiece                a replay is read from the database as it is sent.
+//   OnCompleted              the reply was sent or the library gave up: Finish logs and uncounts.
+//   OnConnection (closed)    a request still counted (its head or body stopped) is finished
+//                            as closed, and the Connection freed.
 #include "server/http_server.h"
 
 #include <arpa/inet.h>
@@ -19,6 +38,7 @@
 
 #include "app/text.h"
 #include "net/ranking.h"
+#include "server/request_log.h"
 #include "server/site.h"
 
 namespace qlan::server {
@@ -37,7 +57,7 @@ constexpr std::size_t kReadPiece = 65536;  // a reply read as it is sent, this m
 struct Request {
   enum class Stage { kNew, kReading, kQueued, kDone };
   Stage stage = Stage::kNew;
-  bool inFlight = false;  // counted until it completes or its connection closes
+  bool counted = false;  // in State::requestsInFlight, until it completes or its connection closes
   Clock::time_point start;
   std::string method;  // empty until the head is complete
   std::string target;  // as received, query included
@@ -69,15 +89,6 @@ std::string PeerText(const sockaddr* addr) {
     inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(addr)->sin6_addr, text, sizeof text);
   }
   return text;
-}
-
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (const char c : text.substr(0, 200)) {
-    const auto u = static_cast<unsigned char>(c);
-    out += (u < 32 || u >= 127 || c == '"' || c == ' ') ? '?' : c;
-  }
-  return out.empty() ? "-" : out;
 }
 
 // The path of an origin-form target, or of an absolute one as a proxy receives it.
@@ -132,19 +143,19 @@ bool AmbiguousHead(MHD_Connection* c, std::string_view target, const char* url,
   return lengths.second;
 }
 
-const char* EndWord(MHD_RequestTerminationCode toe) {
+RequestEnd EndOf(MHD_RequestTerminationCode toe) {
   switch (toe) {
     case MHD_REQUEST_TERMINATED_COMPLETED_OK:
-      return "";
+      return RequestEnd::kReplied;
     case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
-      return " timed-out";
+      return RequestEnd::kTimedOut;
     case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
-      return " stopped";
+      return RequestEnd::kStopped;
     case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
     case MHD_REQUEST_TERMINATED_READ_ERROR:
-      return " client-closed";
+      return RequestEnd::kClientClosed;
     default:
-      return " failed";
+      return RequestEnd::kFailed;
   }
 }
 
@@ -181,7 +192,7 @@ struct RankingHttpServer::State {
 
   std::mutex mutex;  // guards what follows
   std::condition_variable changed;
-  int inFlight = 0;
+  int requestsInFlight = 0;  // begun and not yet finished, on every connection
   unsigned heldEntries = 0;
   std::size_t heldBytes = 0;
   std::deque<std::pair<MHD_Connection*, Request*>> jobs;
@@ -194,10 +205,12 @@ struct RankingHttpServer::State {
   void Release(Request& r);
   bool Queue(MHD_Connection* c, Request* r);
   void StopWorkers();
-  void Finish(MHD_Connection* c, Connection& connection, const char* endWord);
+  void Finish(MHD_Connection* c, Connection& connection, RequestEnd end);
   MHD_Result Respond(MHD_Connection* c, Request& r, Reply reply);
   MHD_Result Handle(MHD_Connection* c, Request& r, const char* url, const char* method,
                     const char* data, std::size_t* size);
+  MHD_Result StartEntry(MHD_Connection* c, Request& r);
+  MHD_Result EndEntry(MHD_Connection* c, Request& r);
 };
 
 void RankingHttpServer::State::Work() {
@@ -284,40 +297,25 @@ void RankingHttpServer::State::StopWorkers() {
   workers.clear();
 }
 
-void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection,
-                                      const char* endWord) {
+void RankingHttpServer::State::Finish(MHD_Connection* c, Connection& connection, RequestEnd end) {
   Request& r = connection.request;
   Release(r);
-  if (!r.inFlight) return;
-  r.inFlight = false;
+  if (!r.counted) return;
+  r.counted = false;
   if (r.status == 0) {  // the library's own refusal of a head
     const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_HTTP_STATUS);
     if (info != nullptr) r.status = static_cast<int>(info->http_status);
   }
   if (options.log) {
-    char stamp[32] = "-";
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    // strftime leaves the buffer undefined when it fails, so the dash goes back in.
-    if (gmtime_r(&now, &parts) == nullptr ||
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
-      stamp[0] = '-';
-      stamp[1] = '\0';
-    }
-    const auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - r.start).count();
-    const std::string_view target = TargetPath(r.target);
-    const bool absoluteForm = target.data() != r.target.data();
-    options.log(
-        std::string(stamp) + " " + Printable(connection.peer) + " \"" + Printable(r.method) + " " +
-        Printable(target) + "\"" + (absoluteForm ? " proxy-form" : "") + " " +
-        (r.status != 0 ? std::to_string(r.status) : "-") + " " +
-        std::to_string(*endWord == '\0' ? r.bytes : 0) + " " + std::to_string(micros / 1000) + "." +
-        std::to_string(micros / 100 % 10) + "ms" + endWord);
+    const std::string_view path = TargetPath(r.target);
+    options.log(FormatAccessLine(
+        {std::time(nullptr), connection.peer, r.method, path, path.data() != r.target.data(),
+         r.status, r.bytes,
+         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - r.start), end}));
   }
   {
     const std::lock_guard<std::mutex> lock(mutex);
-    --inFlight;
+    --requestsInFlight;
   }
   changed.notify_all();
 }
@@ -365,37 +363,7 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
   if (r.stage == Request::Stage::kNew) {
     r.stage = Request::Stage::kReading;
     // Replies come after the head's own call: one queued in it closes the connection.
-    if (!entry) return MHD_YES;
-    const char* length = Header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
-    if (length == nullptr && Header(c, MHD_HTTP_HEADER_TRANSFER_ENCODING) == nullptr) {
-      return Respond(c, r, ErrorReply(Outcome::kLengthRequired));
-    }
-    // Refused before a byte of the body is read (and the connection closed after it).
-    const long long declared = length == nullptr ? 0 : ReadDecimal(length);
-    if (declared < 0 || static_cast<std::uint64_t>(declared) > kMaxEntryBody) {
-      return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
-    }
-    // Refused ones (a full disk, an address with its day's entries, more than the server may
-    // hold) keep nothing of their body and are answered once it has been read: a reply before
-    // it would reset the connection, and the front would turn the refusal into a 502.
-    if (Reply refusal; service.AdmitEntry(r.address, NowSeconds(), &refusal) != Outcome::kOk) {
-      r.refused = true;
-      r.reply = std::move(refusal);
-      return MHD_YES;
-    }
-    // All it may hold is counted from here (a chunked body as the largest), so that no
-    // number of entries can make the server hold more than its budget.
-    const auto bytes = length == nullptr ? kMaxEntryBody : static_cast<std::uint64_t>(declared);
-    if (!Reserve(r, static_cast<std::size_t>(bytes))) {
-      r.refused = true;
-      r.reply = ErrorReply(Outcome::kBusy);
-      return MHD_YES;
-    }
-    r.deadline = Clock::now() + options.entryDeadline;
-    r.body.reserve(static_cast<std::size_t>(declared));
-    const char* type = Header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
-    r.contentType = type == nullptr ? "" : type;
-    return MHD_YES;
+    return entry ? StartEntry(c, r) : MHD_YES;
   }
   if (r.stage == Request::Stage::kReading && *size > 0) {
     r.bodyTooLarge = r.bodyTooLarge || r.body.size() + *size > kMaxEntryBody;
@@ -412,22 +380,61 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
       return Respond(c, r, service.Read(path, argument(kEntryIdField), RawQuery(r.target)));
     }
     if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
-    if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
-    if (r.refused) return Respond(c, r, std::move(r.reply));
-    // Suspended before a worker can see it, so that its resume cannot come first.
-    r.stage = Request::Stage::kQueued;
-    MHD_suspend_connection(c);
-    if (!Queue(c, &r)) {
-      r.reply = ErrorReply(Outcome::kBusy);
-      r.stage = Request::Stage::kDone;
-      MHD_resume_connection(c);
-    }
-    return MHD_YES;
+    return EndEntry(c, r);
   }
   if (r.stage == Request::Stage::kDone) {
     return Respond(c, r, std::move(r.reply));
   }
   return MHD_YES;  // resumed before the worker finished: not possible, but harmless
+}
+
+// An entry's head: answered at once, refused once its body is read, or holding its bytes.
+MHD_Result RankingHttpServer::State::StartEntry(MHD_Connection* c, Request& r) {
+  const char* length = Header(c, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  if (length == nullptr && Header(c, MHD_HTTP_HEADER_TRANSFER_ENCODING) == nullptr) {
+    return Respond(c, r, ErrorReply(Outcome::kLengthRequired));
+  }
+  // Refused before a byte of the body is read (and the connection closed after it).
+  const long long declared = length == nullptr ? 0 : ReadDecimal(length);
+  if (declared < 0 || static_cast<std::uint64_t>(declared) > kMaxEntryBody) {
+    return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+  }
+  // Refused ones (a full disk, an address with its day's entries, more than the server may
+  // hold) keep nothing of their body and are answered once it has been read: a reply before
+  // it would reset the connection, and the front would turn the refusal into a 502.
+  if (Reply refusal; service.AdmitEntry(r.address, NowSeconds(), &refusal) != Outcome::kOk) {
+    r.refused = true;
+    r.reply = std::move(refusal);
+    return MHD_YES;
+  }
+  // All it may hold is counted from here (a chunked body as the largest), so that no
+  // number of entries can make the server hold more than its budget.
+  const auto bytes = length == nullptr ? kMaxEntryBody : static_cast<std::uint64_t>(declared);
+  if (!Reserve(r, static_cast<std::size_t>(bytes))) {
+    r.refused = true;
+    r.reply = ErrorReply(Outcome::kBusy);
+    return MHD_YES;
+  }
+  r.deadline = Clock::now() + options.entryDeadline;
+  r.body.reserve(static_cast<std::size_t>(declared));
+  const char* type = Header(c, MHD_HTTP_HEADER_CONTENT_TYPE);
+  r.contentType = type == nullptr ? "" : type;
+  return MHD_YES;
+}
+
+// An entry's body is in: answered now when refused, else handed to the workers.
+MHD_Result RankingHttpServer::State::EndEntry(MHD_Connection* c, Request& r) {
+  if (r.bodyTooLarge) return Respond(c, r, ErrorReply(Outcome::kBodyTooLarge));
+  if (r.refused) return Respond(c, r, std::move(r.reply));
+  // Suspended before a worker can see it, so that its resume cannot come first.
+  r.stage = Request::Stage::kQueued;
+  MHD_suspend_connection(c);
+  if (!Queue(c, &r)) {
+    r.reply = ErrorReply(Outcome::kBusy);
+    r.stage = Request::Stage::kDone;
+    MHD_resume_connection(c);
+  }
+  return MHD_YES;
 }
 
 namespace {
@@ -454,7 +461,7 @@ void OnConnection(void* cls, MHD_Connection* c, void** socketContext,
   const std::unique_ptr<Connection> connection(static_cast<Connection*>(*socketContext));
   *socketContext = nullptr;
   // A request that never got its reply: its head or body stopped, or the client left.
-  if (connection) StateOf(cls).Finish(c, *connection, " closed");
+  if (connection) StateOf(cls).Finish(c, *connection, RequestEnd::kClosed);
 }
 
 // Called as soon as a request line has arrived: the request begins here, or at accept for
@@ -462,16 +469,16 @@ void OnConnection(void* cls, MHD_Connection* c, void** socketContext,
 void* OnRequestLine(void* cls, const char* uri, MHD_Connection* c) {
   Connection* connection = ConnectionOf(c);
   if (connection == nullptr) return nullptr;
-  StateOf(cls).Finish(c, *connection, " closed");  // not expected: one request at a time
+  StateOf(cls).Finish(c, *connection, RequestEnd::kClosed);  // not expected: one at a time
   Request& r = connection->request;
   r = Request();
   r.start = connection->used ? Clock::now() : connection->accepted;
   connection->used = true;
-  r.inFlight = true;
+  r.counted = true;
   r.target = uri == nullptr ? "" : uri;
   {
     const std::lock_guard<std::mutex> lock(StateOf(cls).mutex);
-    ++StateOf(cls).inFlight;
+    ++StateOf(cls).requestsInFlight;
   }
   return &r;
 }
@@ -498,7 +505,7 @@ MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* 
 
 void OnCompleted(void* cls, MHD_Connection* c, void** /*context*/, MHD_RequestTerminationCode toe) {
   Connection* connection = ConnectionOf(c);
-  if (connection != nullptr) StateOf(cls).Finish(c, *connection, EndWord(toe));
+  if (connection != nullptr) StateOf(cls).Finish(c, *connection, EndOf(toe));
 }
 
 }  // namespace
@@ -566,7 +573,8 @@ void RankingHttpServer::Stop(int graceMs) noexcept {
   StopAccepting();
   {
     std::unique_lock<std::mutex> lock(s.mutex);
-    s.changed.wait_for(lock, std::chrono::milliseconds(graceMs), [&s] { return s.inFlight == 0; });
+    s.changed.wait_for(lock, std::chrono::milliseconds(graceMs),
+                       [&s] { return s.requestsInFlight == 0; });
   }
   // Entries already handed to the workers are finished and their connections resumed;
   // any later one is answered 503.

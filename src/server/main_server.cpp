@@ -24,6 +24,7 @@
 namespace {
 
 using qlan::server::EntryStore;
+using qlan::server::Outcome;
 using qlan::server::RankingHttpServer;
 using qlan::server::RankingService;
 using qlan::server::RequestLog;
@@ -177,31 +178,91 @@ std::uint64_t DescriptorLimit() {
   return files.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(files.rlim_cur);
 }
 
+int RunAdminCommand(int argc, char** argv) {
+  std::string out;
+  std::string err;
+  const int code = qlan::server::RunAdmin(std::vector<std::string>(argv + 2, argv + argc),
+                                          qlan::server::NowSeconds(), &out, &err);
+  WriteText(1, out);
+  WriteText(2, err);
+  return code;
+}
+
+// SIGINT and SIGTERM blocked, for every thread started from here on: main takes them with
+// sigwait. A write to a peer that went away must fail with EPIPE, not end the server.
+bool TakeStopSignals(sigset_t* stopSignals) {
+  sigemptyset(stopSignals);
+  sigaddset(stopSignals, SIGINT);
+  sigaddset(stopSignals, SIGTERM);
+  return pthread_sigmask(SIG_BLOCK, stopSignals, nullptr) == 0 &&
+         std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+}
+
+// The whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// The --add-replay files stored, each said on standard output; false (said on standard
+// error) at the first one that cannot be read or is not stored.
+bool AddReplays(const std::vector<std::string>& paths, RankingService& service) {
+  for (const std::string& path : paths) {
+    std::string bytes;
+    if (!ReadWholeFile(path, &bytes)) {
+      WriteLine(2, "qlan-ranking-server: " + path + ": cannot read the file");
+      return false;
+    }
+    qlan::server::StoredEntry entry;
+    const Outcome outcome = service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
+    if (outcome != Outcome::kOk) {
+      WriteLine(2, "qlan-ranking-server: " + path + ": not stored (status " +
+                       std::to_string(qlan::server::HttpStatus(outcome)) + ")");
+      return false;
+    }
+    WriteLine(
+        1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
+  }
+  return true;
+}
+
+// Serves until SIGINT or SIGTERM, then lets the requests in progress finish: the exit code.
+int Serve(Arguments& args, RankingService& service, RequestLog& log, const sigset_t& stopSignals) {
+  const std::uint64_t descriptors = DescriptorLimit();
+  args.server.connectionLimit = qlan::server::ConnectionLimitFor(descriptors);
+  if (!args.quiet) args.server.log = [&log](std::string_view line) { log.Write(line); };
+  RankingHttpServer server(service, args.server);
+  const int port = server.Start(args.bind, args.port);
+  if (port <= 0) {
+    WriteLine(
+        2, "qlan-ranking-server: cannot listen on " + args.bind + ":" + std::to_string(args.port));
+    return 1;
+  }
+  log.Write("qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
+            " (database " + args.db + "; up to " + std::to_string(args.server.connectionLimit) +
+            " connections, from a limit of " + std::to_string(descriptors) + " open files)");
+  int sig = 0;
+  while (sigwait(&stopSignals, &sig) != 0) {
+  }
+  server.StopAccepting();
+  log.Write(std::string("qlan-ranking-server stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
+            "): no new connections, finishing the requests in progress");
+  server.Stop(kStopGraceMs);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::string_view(argv[1]) == "admin") {
-    std::string out;
-    std::string err;
-    const int code = qlan::server::RunAdmin(std::vector<std::string>(argv + 2, argv + argc),
-                                            qlan::server::NowSeconds(), &out, &err);
-    WriteText(1, out);
-    WriteText(2, err);
-    return code;
-  }
+  if (argc > 1 && std::string_view(argv[1]) == "admin") return RunAdminCommand(argc, argv);
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
   Arguments args;
   const int parsed = ParseArguments(argc, argv, &args);
   if (parsed != 0) return parsed == 1 ? 0 : 2;
-
-  // Every thread started from here on inherits the blocked signals; main takes them.
   sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  // A write to a peer that went away must fail with EPIPE, not end the server.
-  if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0 ||
-      std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+  if (!TakeStopSignals(&stopSignals)) {
     WriteLine(2, "qlan-ranking-server: cannot set up signal handling");
     return 1;
   }
@@ -223,44 +284,8 @@ int main(int argc, char** argv) {
       store, {static_cast<std::uint32_t>(args.entriesPerAddress),
               static_cast<std::uint64_t>(args.minFreeMb) << 20, folder.empty() ? "." : folder,
               [&log](std::string_view line) { log.Write(line); }});
-
-  for (const std::string& path : args.replays) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    qlan::server::StoredEntry entry;
-    const qlan::server::Outcome outcome =
-        !in.is_open() ? qlan::server::Outcome::kNotFound
-                      : service.AddReplay(bytes, qlan::server::NowSeconds(), &entry);
-    if (outcome != qlan::server::Outcome::kOk) {
-      WriteLine(2, "qlan-ranking-server: " + path + ": not stored (status " +
-                       std::to_string(qlan::server::HttpStatus(outcome)) + ")");
-      return 1;
-    }
-    WriteLine(
-        1, "stored " + path + " as " + entry.id + " (route " + std::to_string(entry.route) + ")");
-  }
-
-  const std::uint64_t descriptors = DescriptorLimit();
-  args.server.connectionLimit = qlan::server::ConnectionLimitFor(descriptors);
-  if (!args.quiet) args.server.log = [&log](std::string_view line) { log.Write(line); };
-  RankingHttpServer server(service, args.server);
-  const int port = server.Start(args.bind, args.port);
-  if (port <= 0) {
-    WriteLine(
-        2, "qlan-ranking-server: cannot listen on " + args.bind + ":" + std::to_string(args.port));
-    return 1;
-  }
-  log.Write("qlan-ranking-server listening on " + args.bind + ":" + std::to_string(port) +
-            " (database " + args.db + "; up to " + std::to_string(args.server.connectionLimit) +
-            " connections, from a limit of " + std::to_string(descriptors) + " open files)");
-
-  int sig = 0;
-  while (sigwait(&stopSignals, &sig) != 0) {
-  }
-  server.StopAccepting();
-  log.Write(std::string("qlan-ranking-server stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") +
-            "): no new connections, finishing the requests in progress");
-  server.Stop(kStopGraceMs);
+  if (!AddReplays(args.replays, service)) return 1;
+  if (Serve(args, service, log, stopSignals) != 0) return 1;
   store.Close();
   log.Write("qlan-ranking-server stopped");
   return 0;

@@ -88,6 +88,48 @@ bool SkipDelimiterLineEnd(std::string_view* s) noexcept {
   return false;
 }
 
+// A part's header lines up to the empty one, into *part; false when one is malformed, when
+// there are too many, or when no Content-Disposition names the field.
+bool TakePartHead(std::string_view* rest, FormPart* part) noexcept {
+  bool haveDisposition = false;
+  std::size_t lines = 0;
+  for (;;) {
+    std::string_view line;
+    if (!TakeLine(rest, &line)) return false;
+    if (line.empty()) return haveDisposition;
+    if (++lines > kMaxPartHeaderLines) return false;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return false;
+    const std::string_view name = line.substr(0, colon);
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
+    if (EqualsIgnoringCase(name, "Content-Disposition")) {
+      if (haveDisposition || !ParseDisposition(value, part)) return false;
+      haveDisposition = true;
+    } else if (EqualsIgnoringCase(name, "Content-Type")) {
+      part->contentType = value;
+    }
+  }
+}
+
+// A part's content, up to the line end before the next delimiter ("\n--" + boundary), which
+// is taken too; false when no delimiter follows.
+bool TakePartData(std::string_view* rest, std::string_view lfDelimiter,
+                  std::string_view* data) noexcept {
+  // An empty content puts the delimiter right at the start of what is left.
+  const std::string_view delimiter = lfDelimiter.substr(1);
+  if (rest->substr(0, delimiter.size()) == delimiter) {
+    *data = rest->substr(0, 0);
+    rest->remove_prefix(delimiter.size());
+    return true;
+  }
+  const std::size_t found = rest->find(lfDelimiter);
+  if (found == std::string_view::npos) return false;
+  const std::size_t end = found > 0 && (*rest)[found - 1] == '\r' ? found - 1 : found;
+  *data = rest->substr(0, end);
+  rest->remove_prefix(found + lfDelimiter.size());
+  return true;
+}
+
 }  // namespace
 
 const FormPart* MultipartForm::Find(std::string_view name) const noexcept {
@@ -149,45 +191,11 @@ bool ParseMultipartForm(std::string_view contentType, std::string_view body,
     if (rest.substr(0, 2) == "--") return true;  // closing delimiter; the epilogue is ignored
     if (!SkipDelimiterLineEnd(&rest)) return false;
     if (form->count == kMaxFormParts) return false;
-
     FormPart part;
-    bool haveDisposition = false;
-    std::size_t lines = 0;
-    for (;;) {
-      std::string_view line;
-      if (!TakeLine(&rest, &line)) return false;
-      if (line.empty()) break;
-      if (++lines > kMaxPartHeaderLines) return false;
-      const std::size_t colon = line.find(':');
-      if (colon == std::string_view::npos || colon == 0) return false;
-      const std::string_view name = line.substr(0, colon);
-      const std::string_view value = TrimBlanks(line.substr(colon + 1));
-      if (EqualsIgnoringCase(name, "Content-Disposition")) {
-        if (haveDisposition || !ParseDisposition(value, &part)) return false;
-        haveDisposition = true;
-      } else if (EqualsIgnoringCase(name, "Content-Type")) {
-        part.contentType = value;
-      }
+    if (!TakePartHead(&rest, &part) || !TakePartData(&rest, lfDelimiter, &part.data)) {
+      return false;
     }
-    if (!haveDisposition) return false;
-
-    // The content runs up to the line end before the next delimiter. An empty content
-    // puts the delimiter right at the start of what is left.
-    std::size_t end;
-    std::size_t next;
-    if (rest.substr(0, delimiter.size()) == delimiter) {
-      end = 0;
-      next = delimiter.size();
-    } else {
-      const std::size_t found = rest.find(lfDelimiter);
-      if (found == std::string_view::npos) return false;
-      end = found;
-      if (end > 0 && rest[end - 1] == '\r') --end;
-      next = found + lfDelimiter.size();
-    }
-    part.data = rest.substr(0, end);
     form->parts[form->count++] = part;
-    rest = rest.substr(next);
   }
 }
 

@@ -1,7 +1,9 @@
 // What the server makes of a request, as its own results; HttpStatus and the error pages
-// turn them into what a client sees, all from one table.
+// turn them into what a client sees, and OutcomeOf is what each of the store's results means.
 #pragma once
 #include <string_view>
+
+#include "server/entry_store.h"
 
 namespace qlan::server {
 
@@ -29,5 +31,12 @@ enum class Outcome {
 int HttpStatus(Outcome outcome) noexcept;
 // The error page's text for the outcome.
 std::string_view OutcomeMessage(Outcome outcome) noexcept;
+
+// Whether the store was read (for a page, the table, a replay) or written (an entry): a
+// failure of the one is the server's fault (500), of the other a refusal to retry (503).
+enum class StoreAccess { kRead, kWrite };
+
+// What a store result means to the client: kOk for an entry stored now or earlier.
+Outcome OutcomeOf(StoreResult result, StoreAccess access) noexcept;
 
 }  // namespace qlan::server

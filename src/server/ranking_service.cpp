@@ -48,8 +48,8 @@ Reply RankingService::ScoreTable() {
   }
   if (!table) {
     std::vector<RouteStanding> routes;
-    if (standings_.Best(&routes) != StoreResult::kOk) {
-      return ErrorReply(Outcome::kStoreReadFailed);
+    if (const StoreResult read = standings_.Best(&routes); read != StoreResult::kOk) {
+      return ErrorReply(OutcomeOf(read, StoreAccess::kRead));
     }
     const std::vector<unsigned char> file = BuildHighScoreFile(routes);
     table = std::make_shared<const std::string>(file.begin(), file.end());
@@ -149,7 +149,7 @@ std::vector<Reply> RankingService::StoreEntries(std::span<NewEntry> entries,
   for (int attempt = 0; attempt < 3; ++attempt) {
     batch.clear();
     for (NewEntry& e : entries) {
-      if (attempt > 0 && e.result != StoreResult::kDuplicate) continue;
+      if (attempt > 0 && e.result != StoreResult::kIdTaken) continue;
       e.result = StoreResult::kFailed;
       if (NewEntryId(&e.entry.id)) batch.push_back(&e);
     }
@@ -159,12 +159,11 @@ std::vector<Reply> RankingService::StoreEntries(std::span<NewEntry> entries,
   std::vector<Reply> replies;
   replies.reserve(entries.size());
   for (const NewEntry& e : entries) {
-    const bool stored = e.result == StoreResult::kOk || e.result == StoreResult::kExisting;
-    replies.push_back(
-        stored ? HtmlReply(RenderEntryAccepted(e.entry))
-        : e.result == StoreResult::kLimited
-            ? LimitReply(e.entry.address, e.entry.created)
-            : ErrorReply(e.result == StoreResult::kBusy ? Outcome::kBusy : Outcome::kNotStored));
+    const Outcome outcome = OutcomeOf(e.result, StoreAccess::kWrite);
+    replies.push_back(outcome == Outcome::kOk ? HtmlReply(RenderEntryAccepted(e.entry))
+                      : outcome == Outcome::kTooManyEntries
+                          ? LimitReply(e.entry.address, e.entry.created)
+                          : ErrorReply(outcome));
   }
   return replies;
 }
@@ -200,15 +199,16 @@ Reply RankingService::EntryPage(std::string_view uniqueId) {
   std::uint32_t count = 0;
   std::vector<StoredEntry> around;
   const StoreResult found = standings_.Find(uniqueId, &entry, &rank, &count, &around, kNeighbours);
-  if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
-  if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (found != StoreResult::kOk) return ErrorReply(OutcomeOf(found, StoreAccess::kRead));
   if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
   return HtmlReply(RenderEntryPage(entry, rank, count, around));
 }
 
 Reply RankingService::Index() {
   std::vector<RouteStanding> routes;
-  if (standings_.Best(&routes) != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (const StoreResult read = standings_.Best(&routes); read != StoreResult::kOk) {
+    return ErrorReply(OutcomeOf(read, StoreAccess::kRead));
+  }
   return HtmlReply(RenderIndex(routes));
 }
 
@@ -224,9 +224,10 @@ Reply RankingService::RoutePage(std::string_view route, std::string_view query) 
   }
   std::vector<StoredEntry> rows;
   std::uint32_t count = 0;
-  if (standings_.Ranked(number, (pageNumber - 1) * kRowsPerPage, kRowsPerPage, &rows, &count) !=
-      StoreResult::kOk) {
-    return ErrorReply(Outcome::kStoreReadFailed);
+  if (const StoreResult read =
+          standings_.Ranked(number, (pageNumber - 1) * kRowsPerPage, kRowsPerPage, &rows, &count);
+      read != StoreResult::kOk) {
+    return ErrorReply(OutcomeOf(read, StoreAccess::kRead));
   }
   if (pageNumber > PageCount(count)) return ErrorReply(Outcome::kNotFound);
   return HtmlReply(RenderRoutePage(number, pageNumber, count, rows));
@@ -238,8 +239,7 @@ Reply RankingService::ReplayFile(std::string_view id) {
   Reply r;
   std::int64_t row = 0;
   const StoreResult found = store_.ReplayPlace(id, &entry, &row, &r.readSize);
-  if (found == StoreResult::kNotFound) return ErrorReply(Outcome::kUnknownEntry);
-  if (found != StoreResult::kOk) return ErrorReply(Outcome::kStoreReadFailed);
+  if (found != StoreResult::kOk) return ErrorReply(OutcomeOf(found, StoreAccess::kRead));
   if (entry.hidden) return ErrorReply(Outcome::kWithdrawn);
   r.contentType = "application/octet-stream";
   r.fileName = ReplayFileName(entry.route);

@@ -16,7 +16,57 @@ constexpr int kFinalFlushMs = 1000;  // how long a stop waits for a stalled sink
 // At most a pipe's atomic size per write: a pipe that polls writable takes it whole at once.
 constexpr std::size_t kWriteChunk = PIPE_BUF;
 
+// A client's text as one word of at most 200 bytes: controls, non-ASCII bytes, quotes and
+// blanks become '?', so that no request can forge or split a line; "-" when empty.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (const char c : text.substr(0, 200)) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (u < 32 || u >= 127 || c == '"' || c == ' ') ? '?' : c;
+  }
+  return out.empty() ? "-" : out;
+}
+
+std::string UtcStamp(std::time_t time) {
+  char stamp[32] = "-";
+  std::tm parts{};
+  // strftime leaves the buffer undefined when it fails, so the dash goes back in.
+  if (gmtime_r(&time, &parts) == nullptr ||
+      std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    return "-";
+  }
+  return stamp;
+}
+
+const char* EndWord(RequestEnd end) {
+  switch (end) {
+    case RequestEnd::kReplied:
+      return "";
+    case RequestEnd::kTimedOut:
+      return " timed-out";
+    case RequestEnd::kStopped:
+      return " stopped";
+    case RequestEnd::kClientClosed:
+      return " client-closed";
+    case RequestEnd::kFailed:
+      return " failed";
+    case RequestEnd::kClosed:
+      return " closed";
+  }
+  return " failed";  // not a value of RequestEnd
+}
+
 }  // namespace
+
+std::string FormatAccessLine(const AccessRecord& r) {
+  const auto micros = r.duration.count();
+  const bool replied = r.end == RequestEnd::kReplied;
+  return UtcStamp(r.time) + " " + Printable(r.peer) + " \"" + Printable(r.method) + " " +
+         Printable(r.path) + "\"" + (r.proxyForm ? " proxy-form" : "") + " " +
+         (r.status != 0 ? std::to_string(r.status) : "-") + " " +
+         std::to_string(replied ? r.bytes : 0) + " " + std::to_string(micros / 1000) + "." +
+         std::to_string(micros / 100 % 10) + "ms" + EndWord(r.end);
+}
 
 RequestLog::RequestLog(int fd, std::size_t capacity)
     : fd_(fd), capacity_(capacity), writer_([this] { Drain(); }) {}

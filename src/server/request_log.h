@@ -1,11 +1,14 @@
-// The request log: lines go through a bounded queue to one writer thread, so that a sink
-// that stalls (an unread pipe, a stuck journal) never holds up a request. While it stalls,
-// lines beyond the queue are dropped and counted; the count is logged once it moves again.
+// The request log: a request's line, and a writer that takes lines through a bounded queue
+// to one thread, so that a sink that stalls (an unread pipe, a stuck journal) never holds up
+// a request. While it stalls, lines beyond the queue are dropped and counted; the count is
+// logged once it moves again.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -13,6 +16,26 @@
 #include <thread>
 
 namespace qlan::server {
+
+// How a request ended: its reply sent whole, or given up for the reason named in the log.
+enum class RequestEnd { kReplied, kTimedOut, kStopped, kClientClosed, kFailed, kClosed };
+
+// One request as the log tells it. The texts are as received (made printable in the line).
+struct AccessRecord {
+  std::time_t time = 0;  // when it ended
+  std::string_view peer{};
+  std::string_view method{};  // empty when its head never completed
+  std::string_view path{};    // the target's path and query, as TargetPath gives it
+  bool proxyForm = false;     // the target came in absolute form, as a proxy receives it
+  int status = 0;             // 0: no status was sent
+  std::size_t bytes = 0;      // the reply's; logged when it was sent whole
+  std::chrono::microseconds duration{0};
+  RequestEnd end = RequestEnd::kReplied;
+};
+
+// The log line of a request, without line end: time, peer, "method path", the proxy form,
+// status, bytes, milliseconds to a tenth (cut, not rounded), and the end when not kReplied.
+std::string FormatAccessLine(const AccessRecord& record);
 
 class RequestLog {
  public:

@@ -435,6 +435,20 @@ TEST(HttpServerProgram, RefusesADatabaseItCannotWriteOrThatIsNotTheRankings) {
   EXPECT_EQ(test::S(test::ReadAll(other)), otherBytes);
 }
 
+// A replay given at start that cannot be read or stored is named, and the server does not start.
+TEST(HttpServerProgram, AddReplaySaysWhyAFileIsNotStored) {
+  test::TempFolder folder;
+  for (const auto& [file, said] :
+       {std::pair(folder.Join("none.replay"), ": cannot read the file\n"),
+        std::pair(test::TestDataPath("replays/bad/bad-checksum-r710.replay"),
+                  ": not stored (status 422)\n")}) {
+    ServerProgram server("--db " + folder.Join("ranking.db") + " --add-replay " + file);
+    EXPECT_EQ(server.child().Stop(SIGTERM), 1);
+    EXPECT_NE(server.child().output().find(file + said), std::string::npos)
+        << server.child().output();
+  }
+}
+
 // Run by scripts/check (ctest label slow), not by scripts/test. A backup taken in the flood
 // holds every entry acknowledged before it began; the database every one acknowledged.
 TEST(HttpServerProgram, DISABLED_SigkillOrABackupInAnEntryFloodLosesNoAcknowledgedEntry) {
