@@ -105,11 +105,11 @@ std::string RankTable(std::string_view caption, const std::vector<StoredEntry>& 
 }  // namespace
 
 const std::string& ContentSecurityPolicy() {
-  static const std::string policy = "default-src 'none'; style-src 'sha256-" +
-                                    Sha256Base64(kStyle) +
-                                    "'; img-src data:; base-uri 'none'; form-action 'none'; "
-                                    "frame-ancestors 'none'";
-  return policy;
+  static const std::string kPolicy = "default-src 'none'; style-src 'sha256-" +
+                                     Sha256Base64(kStyle) +
+                                     "'; img-src data:; base-uri 'none'; form-action 'none'; "
+                                     "frame-ancestors 'none'";
+  return kPolicy;
 }
 
 std::string EscapeHtml(std::string_view text) {
