@@ -90,7 +90,7 @@ std::string Base64Lines(const std::vector<unsigned char>& bytes) {
   qlan::MemorySource source(bytes.data(), bytes.size());
   const auto size = static_cast<std::int64_t>(bytes.size());
   std::string text(static_cast<std::size_t>(qlan::Base64TextLength(size)), '\0');
-  return qlan::encodeBase64Into(source, size, text.data()) ? text : std::string();
+  return qlan::EncodeBase64Into(source, size, text.data()) ? text : std::string();
 }
 
 // A valid replay of the route with a payload of n bytes.

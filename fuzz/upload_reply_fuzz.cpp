@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qlan::fuzz::PeerScript script;
   if (!qlan::fuzz::SetPeerFromInput(data, size, &script)) return 0;
   qlan::MemorySource replay(kReplay, sizeof kReplay);
-  const qlan::EntryResult result = qlan::postReplayFrom(replay, qlan::UserAgent, nullptr, 0);
+  const qlan::EntryResult result = qlan::PostReplayFrom(replay, qlan::UserAgent, nullptr, 0);
 
   const bool uploaded = result.kind == qlan::EntryKind::kUploaded;
   QLAN_FUZZ_CHECK(result.id == (uploaded ? qlan::g_entryId : nullptr));

@@ -99,7 +99,7 @@ char* EncodeChunk(const unsigned char* in, std::int32_t count, char* out, int& c
 
 }  // namespace
 
-bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept {
+bool EncodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept {
   if (size < 0) return false;
   const std::int32_t chunk =
       size < kBase64ChunkSize ? static_cast<std::int32_t>(size) + 1 : kBase64ChunkSize;

@@ -29,6 +29,6 @@ constexpr std::int64_t Base64TextLength(std::int64_t size) noexcept {
 // Encodes exactly size bytes from the source into out, which has room for
 // Base64TextLength(size) bytes. False when a read fails or the source holds more or fewer
 // bytes than size, or memory for the read buffer runs out.
-bool encodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept;
+bool EncodeBase64Into(ByteSource& source, std::int64_t size, char* out) noexcept;
 
 }  // namespace qlan

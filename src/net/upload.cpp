@@ -62,7 +62,7 @@ bool BuildEntryBody(ByteSource& replay, QString& body) noexcept {
   // One block of the final size, filled in place.
   if (!body.assign(kFormHead)) return false;
   char* text = body.appendSpace(n + kFormTailLength);
-  if (text == nullptr || !encodeBase64Into(replay, size, text)) {
+  if (text == nullptr || !EncodeBase64Into(replay, size, text)) {
     body.clear();
     return false;
   }
@@ -100,7 +100,7 @@ bool TakeEntryIdLine(char* line, bool atLineStart) noexcept {
   return true;
 }
 
-EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
+EntryResult PostReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
                            int proxyPort) noexcept {
   // Judged from the size before anything is read, encoded or connected.
   const std::int64_t size = replay.size();
@@ -132,7 +132,7 @@ EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char
 EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
                        int proxyPort) noexcept {
   FileSource source(file);
-  return postReplayFrom(source, userAgent, proxyAddress, proxyPort);
+  return PostReplayFrom(source, userAgent, proxyAddress, proxyPort);
 }
 
 EntryResult uploadReplayFile(const char* path, const char* userAgent, const char* proxyAddress,

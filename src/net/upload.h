@@ -34,7 +34,7 @@ EntryResult uploadReplayFile(const char* path, const char* userAgent, const char
 EntryResult postReplay(FileHandle file, const char* userAgent, const char* proxyAddress,
                        int proxyPort) noexcept;
 // postReplay over any source of the replay's bytes.
-EntryResult postReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
+EntryResult PostReplayFrom(ByteSource& replay, const char* userAgent, const char* proxyAddress,
                            int proxyPort) noexcept;
 
 // The form body with the replay's Base64 text encoded straight into it (no second copy of

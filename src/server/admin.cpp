@@ -251,7 +251,7 @@ int RunAdmin(const std::vector<std::string>& args, std::int64_t now, std::string
     *err += error + ": " + path + "\n";
     return 1;
   }
-  if (!store.upgradeNote().empty()) *out += path + ": " + store.upgradeNote() + "\n";
+  if (!store.UpgradeNote().empty()) *out += path + ": " + store.UpgradeNote() + "\n";
   Admin admin{store, *out, *err};
   if (command == "list") return admin.List(route, last);
   if (command == "show") return admin.Show(rest[0]);

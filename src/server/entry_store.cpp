@@ -63,7 +63,7 @@ class ReadTransaction {
   }
   ReadTransaction(const ReadTransaction&) = delete;
   ReadTransaction& operator=(const ReadTransaction&) = delete;
-  bool ok() const noexcept { return ok_; }
+  bool Ok() const noexcept { return ok_; }
 
  private:
   sqlite3* db_;
@@ -670,7 +670,7 @@ StoreResult EntryStore::Changes(std::int64_t* lastEntry, std::int64_t* lastEvent
               "SELECT e.id, e.route, e.time_ticks, e.distance, e.created, e.hidden, e.rowid,"
               " m.rowid FROM moderation m LEFT JOIN entries e ON e.id = m.entry"
               " WHERE m.rowid > ?1 ORDER BY m.rowid;");
-  if (!transaction.ok() || !added || !moderated) return Fault(reader_.get());
+  if (!transaction.Ok() || !added || !moderated) return Fault(reader_.get());
   for (const auto& [s, last] : {std::pair(&added, lastEntry), std::pair(&moderated, lastEvent)}) {
     sqlite3_bind_int64(s->get(), 1, *last);
     int rc;
@@ -693,7 +693,7 @@ StoreResult EntryStore::Find(std::string_view id, StoredEntry* entry, std::uint3
   const std::lock_guard<std::mutex> lock(readMutex_);
   if (!reader_) return StoreResult::kFailed;
   const ReadTransaction transaction(reader_.get());
-  if (!transaction.ok()) return Fault(reader_.get());
+  if (!transaction.Ok()) return Fault(reader_.get());
   sqlite3_int64 rowid = 0;
   {
     const StatementUse use(find_);
@@ -743,7 +743,7 @@ StoreResult EntryStore::Standings(std::vector<RouteStanding>* routes) {
   if (!reader_) return StoreResult::kFailed;
   routes->assign(static_cast<std::size_t>(kRouteCount), RouteStanding());
   const ReadTransaction transaction(reader_.get());
-  if (!transaction.ok()) return Fault(reader_.get());
+  if (!transaction.Ok()) return Fault(reader_.get());
   {
     const StatementUse use(counts_);
     int rc;

@@ -102,7 +102,7 @@ using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteCloser>;
 class EntryStore {
  public:
   // Opens (creating when missing) the database and its schema; an older database gains
-  // the digests and the withdrawal column and record (see upgradeNote). fullSync makes every commit
+  // the digests and the withdrawal column and record (see UpgradeNote). fullSync makes every commit
   // reach the disk before it is acknowledged (synchronous=FULL), so that even a power cut keeps
   // acknowledged entries; otherwise only a killed process is survived.
   // A file that is not the ranking's (another program's SQLite file, say) or that this
@@ -119,7 +119,7 @@ class EntryStore {
   // file at path (a symlink is refused).
   bool Backup(const std::string& path, std::string* error);
   // What opening changed in an older database, for the operator; empty when nothing.
-  const std::string& upgradeNote() const noexcept { return upgradeNote_; }
+  const std::string& UpgradeNote() const noexcept { return upgradeNote_; }
 
   // At most this many entries a day from one address (see Add); 0: no limit.
   void SetAddressLimit(std::uint32_t perDay) noexcept { addressLimit_ = perDay; }

@@ -276,8 +276,8 @@ int main(int argc, char** argv) {
     WriteLine(2, "qlan-ranking-server: " + error + ": " + args.db);
     return 1;
   }
-  if (!store.upgradeNote().empty()) {
-    WriteLine(1, "qlan-ranking-server: " + args.db + ": " + store.upgradeNote());
+  if (!store.UpgradeNote().empty()) {
+    WriteLine(1, "qlan-ranking-server: " + args.db + ": " + store.UpgradeNote());
   }
   const std::string folder = std::filesystem::path(args.db).parent_path().string();
   RankingService service(

@@ -30,11 +30,11 @@ const Route* FindRoute(std::string_view method, std::string_view path) noexcept 
 }
 
 const std::string& ContentSecurityPolicy() {
-  static const std::string policy = "default-src 'none'; style-src 'sha256-" +
-                                    Sha256Base64(kSiteStyle) +
-                                    "'; img-src data:; base-uri 'none'; form-action 'none'; "
-                                    "frame-ancestors 'none'";
-  return policy;
+  static const std::string kPolicy = "default-src 'none'; style-src 'sha256-" +
+                                     Sha256Base64(kSiteStyle) +
+                                     "'; img-src data:; base-uri 'none'; form-action 'none'; "
+                                     "frame-ancestors 'none'";
+  return kPolicy;
 }
 
 }  // namespace qlan::server

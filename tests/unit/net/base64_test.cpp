@@ -17,7 +17,7 @@ namespace {
 std::string Encode(ByteSource& source, std::int64_t size, bool expectOk = true) {
   const auto n = static_cast<std::size_t>(Base64TextLength(size));
   std::string out(n + 8, '#');
-  EXPECT_EQ(encodeBase64Into(source, size, out.data()), expectOk) << size;
+  EXPECT_EQ(EncodeBase64Into(source, size, out.data()), expectOk) << size;
   EXPECT_EQ(out.substr(n), std::string(8, '#')) << "written beyond the text";
   return expectOk ? out.substr(0, n) : std::string();
 }

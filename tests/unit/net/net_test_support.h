@@ -37,7 +37,7 @@ inline std::string Base64Lines(std::string_view bytes) {
   MemorySource source(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   const auto size = static_cast<std::int64_t>(bytes.size());
   std::string text(static_cast<std::size_t>(Base64TextLength(size)), '\0');
-  return encodeBase64Into(source, size, text.data()) ? text : "";
+  return EncodeBase64Into(source, size, text.data()) ? text : "";
 }
 inline std::string ToolForm(std::string_view base64) {
   return "--------AaXx00\nContent-Disposition: form-data; name=\"MAX_FILE_SIZE\"\n\n1048576\n"

@@ -51,7 +51,7 @@ TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   // The replay the server stored at start: the same bytes are the same entry.
   const std::string replay = test::KnownFile("replays/good/r710.replay");
   MemorySource source(reinterpret_cast<const unsigned char*>(replay.data()), replay.size());
-  const char* id = postReplayFrom(source, UserAgent, "127.0.0.1", port_).id;
+  const char* id = PostReplayFrom(source, UserAgent, "127.0.0.1", port_).id;
   ASSERT_TRUE(id != nullptr && std::strlen(id) == 16) << serve_->output();
   const std::string page =
       Exchange(port_, "GET http://" + std::string(RankingHost) + kEntryPagePath +

@@ -187,7 +187,7 @@ TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
     EntryStore store;
     std::string error;
     ASSERT_TRUE(store.Open(path, false, &error)) << error;
-    EXPECT_EQ(store.upgradeNote(), after);
+    EXPECT_EQ(store.UpgradeNote(), after);
     RankingService service(store);
     StoredEntry entry;
     ASSERT_EQ(service.AddReplay((run[27] = 2, run), 9, &entry), Outcome::kOk);
@@ -197,7 +197,7 @@ TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
     EXPECT_EQ(test::StoredCount(store), 2u);
     store.Close();
     ASSERT_TRUE(store.Open(path, false, &error)) << error;
-    EXPECT_EQ(store.upgradeNote(), "");
+    EXPECT_EQ(store.UpgradeNote(), "");
     store.Close();  // and it is marked as the ranking's now
     ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
     sqlite3_stmt* mark = nullptr;
