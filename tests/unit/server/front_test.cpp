@@ -37,6 +37,7 @@ class Front : public ::testing::Test {
   int port_ = -1;
   std::unique_ptr<ChildProcess> serve_;
 };
+class FrontSlow : public Front {};  // ctest label slow: scripts/check runs them
 
 TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   ASSERT_EQ(Download(), 0) << downloadStatusLine();
@@ -81,7 +82,7 @@ TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
 
 // Players opening entry pages at the same moment, wave after wave, half with an identifier
 // that is not there, while 60 addresses hold 32 unfinished heads each (limit_conn counts none).
-TEST_F(Front, DISABLED_EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
+TEST_F(FrontSlow, EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
   const std::string log = test::S(test::ReadAll(folder_.Join("serve/server.log")));
   const std::size_t as = log.find(" as ");
   ASSERT_NE(as, std::string::npos) << log;
@@ -119,7 +120,7 @@ TEST_F(Front, DISABLED_EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
 
 // The server killed, the front answers from its copies until scripts/serve has it back 2 s
 // later, as systemd would.
-TEST_F(Front, DISABLED_ServesItsCopiesWhileTheServerRestarts) {
+TEST_F(FrontSlow, ServesItsCopiesWhileTheServerRestarts) {
   const auto status = [this](const std::string& path) {
     return test::StatusOf(Exchange(port_, "GET /sw/qlan/" + path + " HTTP/1.0\n\n"));
   };
@@ -137,7 +138,7 @@ TEST_F(Front, DISABLED_ServesItsCopiesWhileTheServerRestarts) {
   EXPECT_EQ(status(entry), 404);
 }
 
-TEST_F(Front, DISABLED_HoldsOffAnEntryFloodFromOneAddress) {
+TEST_F(FrontSlow, HoldsOffAnEntryFloodFromOneAddress) {
   // 30 different valid entries from one address in a row.
   const std::string replay = test::KnownFile("replays/good/r710.replay");
   int refused = 0;

@@ -1,5 +1,5 @@
 // The server program itself (main_server.cpp): its start, signals, descriptor limit and
-// the floods and kills it must survive (DISABLED_: ctest label slow).
+// the floods and kills it must survive (suites ending in Slow: ctest label slow).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -157,7 +157,7 @@ TEST(MainServer, RefusesADatabaseItCannotWriteOrThatIsNotTheRankings) {
 
 // A backup taken in the flood
 // holds every entry acknowledged before it began; the database every one acknowledged.
-TEST(MainServer, DISABLED_SigkillOrABackupInAnEntryFloodLosesNoAcknowledgedEntry) {
+TEST(MainServerSlow, SigkillOrABackupInAnEntryFloodLosesNoAcknowledgedEntry) {
   test::TempFolder folder;
   const std::string db = folder.Join("ranking.db");
   ServerProgram server("--db " + db +
@@ -208,7 +208,7 @@ TEST(MainServer, DISABLED_SigkillOrABackupInAnEntryFloodLosesNoAcknowledgedEntry
 
 // The front's worst, scaled down: 8 addresses each with a burst of 6 entries of about 4 MB,
 // the write lock held meanwhile. The server holds its budget and refuses the rest at once.
-TEST(MainServer, DISABLED_AnEntryFloodStaysInItsMemoryBudget) {
+TEST(MainServerSlow, AnEntryFloodStaysInItsMemoryBudget) {
   test::TempFolder folder;
   ServerProgram server("--db " + folder.Join("ranking.db") + " --quiet --entry-memory-mb 16");
   ASSERT_GT(server.port(), 0);
@@ -227,7 +227,7 @@ TEST(MainServer, DISABLED_AnEntryFloodStaysInItsMemoryBudget) {
 }
 
 // Clients that ask for a 3 MB replay and never read it: no reply holds a copy of it.
-TEST(MainServer, DISABLED_ReplayReadersThatNeverReadHoldNoCopies) {
+TEST(MainServerSlow, ReplayReadersThatNeverReadHoldNoCopies) {
   test::TempFolder folder;
   {
     EntryStore store;
