@@ -18,22 +18,30 @@ std::string Part(std::string_view rest) { return "--b\nContent-Disposition: " + 
 TEST(Multipart, ReadsTheToolsFormWithLfOrCrLfLineEndsAroundAPreambleAndEpilogue) {
   const std::string text = test::Base64Lines(test::KnownFile("replays/good/r710.replay"));
   const std::string crlf = test::WithLineEnds(text, "\r\n");
-  // type, body, the "frep" part's filename, type and data.
-  const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
-      {kToolType, test::ToolForm(text), "tmp.qlx", "application/octet-stream; Encoding: base64",
-       text},
-      {kToolType, test::WithLineEnds(test::ToolForm(text), "\r\n"), "tmp.qlx",
-       "application/octet-stream; Encoding: base64", crlf},
-      {"Multipart/Form-Data; boundary=\"b\"",
-       "pre\r\n" + Part("form-data; name=\"frep\"\r\n\r\nv\r\n--b--x"), "", "", "v"},
-      {kB, Part("form-data; filename=f; name=frep \t\n\nv\r\n\n--b--\n"), "f", "", "v\r\n"}};
-  for (const auto& [type, body, filename, partType, data] : cases) {
+  const std::string binary = "application/octet-stream; Encoding: base64";
+  std::string fullForm, fullHead = Part("form-data; name=frep\n");  // at the limits
+  for (std::size_t i = 1; i < kMaxFormParts; ++i) fullForm += Part("form-data; name=f\n\nv\n");
+  for (std::size_t i = 2; i < kMaxPartHeaderLines; ++i)
+    fullHead += "X: " + std::string(i, 'a') + "\n";
+  // type, body, the number of parts, the "frep" part's filename, type and data.
+  const std::tuple<std::string, std::string, std::size_t, std::string, std::string, std::string>
+      cases[] = {
+          {kToolType, test::ToolForm(text), 2, "tmp.qlx", binary, text},
+          {kToolType, test::WithLineEnds(test::ToolForm(text), "\r\n"), 2, "tmp.qlx", binary, crlf},
+          {"Multipart/Form-Data; boundary=\"b\"",
+           "pre\r\n" + Part("form-data; name=\"frep\"\r\n\r\nv\r\n--b--x"), 1, "", "", "v"},
+          {kB, Part("form-data; filename=f; name=frep \t\n\nv\r\n\n--b--\n"), 1, "f", "", "v\r\n"},
+          {kB, fullForm + Part("form-data; name=frep\n\nv\n--b--"), kMaxFormParts, "", "", "v"},
+          {kB,
+           fullHead + "Content-Type: " + std::string(kMaxPartHeaderLine - 14, 't') + "\n\nv\n--b--",
+           1, "", std::string(kMaxPartHeaderLine - 14, 't'), "v"}};
+  for (const auto& [type, body, count, filename, partType, data] : cases) {
     MultipartForm form;
     ASSERT_TRUE(ParseMultipartForm(type, body, &form)) << body.substr(0, 200);
     const FormPart* part = form.Find("frep");
     ASSERT_NE(part, nullptr) << body.substr(0, 200);
-    EXPECT_EQ(std::tuple(part->filename, part->contentType, part->data),
-              std::tuple(filename, partType, data));
+    EXPECT_EQ(std::tuple(form.count, part->filename, part->contentType, part->data),
+              std::tuple(count, filename, partType, data));
   }
 }
 
