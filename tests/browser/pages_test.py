@@ -31,15 +31,11 @@ def other_run(run, n, slower):
     run[64:68] = n.to_bytes(4, "big")
     flags = word(run, 52)
     mask = flags ^ (0x2F6B19C4 if flags & 0x400 else 0x73D0A85E)
-    table = []
-    for x in range(256):
-        v = x << 24
-        for _ in range(8):
-            v = ((v << 1 | v >> 31) & 0xFFFFFFFF) ^ (mask if v >> 31 else 0)
-        table.append(v)
     v = word(run, 12)
     for b in run[64:64 + word(run, 60)]:
-        v = ((v ^ b) << 8 & 0xFFFFFFFF) ^ table[v >> 24]
+        v ^= b
+        for _ in range(8):
+            v = ((v << 1 | v >> 31) & 0xFFFFFFFF) ^ (mask if v >> 31 else 0)
     run[56:60] = v.to_bytes(4, "big")
     return bytes(run)
 # The known runs, and eleven slower runs of R 745.
