@@ -48,6 +48,14 @@ TEST_F(HttpServerTest, ServesTheTableTakesTheToolsUploadAndShowsItsPage) {
   EXPECT_EQ(test::StoredCount(server_.store()), 1u);
 }
 
+// Other clients write CR LF where the tool writes LF, in the head and in the form alike.
+TEST_F(HttpServerTest, TakesAnEntryWithCrLfLineEnds) {
+  const std::string reply = Exchange(
+      server_.port(),
+      test::EntryPost(test::KnownFile("replays/good/r710.replay"), "/sw/qlan/hsentry/0/", "\r\n"));
+  EXPECT_EQ(test::EntryIdIn(BodyOf(reply)).size(), 16u) << reply;
+}
+
 TEST_F(HttpServerTest, RefusesBadRequestsWithTheir4xxAndStoresNothing) {
   const std::pair<std::string, int> cases[] = {
       {test::EntryPost(test::KnownFile("replays/bad/bad-checksum-r710.replay")), 422},
