@@ -6,9 +6,6 @@
 // fetches an entry page: that player's median and worst wait, through HTTP on loopback.
 //
 // usage: page_cost_bench [--largest N] [--seconds S]   (defaults 100000 and 5)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +27,7 @@
 #include "server/entry_store.h"
 #include "server/http_server.h"
 #include "server/ranking_service.h"
+#include "unit/server/support/server_harness.h"
 
 namespace {
 
@@ -50,52 +48,14 @@ double Median(std::vector<double> v) {
 
 // A valid replay of route 710 of its own for n (its payload's first word), with this time.
 std::string MakeReplay(std::uint32_t n, std::uint32_t time) {
-  constexpr std::size_t kPayload = 256;
-  std::string r(qlan::kReplayHeaderSize + kPayload, '\0');
-  std::memcpy(r.data(), "QLNR", 4);
-  auto put = [&](std::size_t at, std::uint32_t v) {
-    for (std::size_t k = 0; k < 4; ++k) r[at + k] = static_cast<char>(v >> (24 - 8 * k));
-  };
-  for (std::size_t i = 4; i < kPayload; ++i)
-    r[qlan::kReplayHeaderSize + i] = static_cast<char>(i * 7);
-  put(qlan::kReplayHeaderSize, n);
-  put(4, time);
-  put(8, 40000 + n % 1000);
-  put(12, 710);
-  put(56, qlan::ReplayChecksum(
-              710, 0, reinterpret_cast<const unsigned char*>(r.data()) + qlan::kReplayHeaderSize,
-              kPayload));
-  put(60, static_cast<std::uint32_t>(kPayload));
-  return r;
+  return qlan::test::RunOf(qlan::test::BlankRun(710, 256), n, time);
 }
 
 // One GET on a fresh connection from 127.0.0.from; the status (0 on failure).
 int Get(int port, int from, const std::string& target) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<std::uint32_t>(from - 1));
-  int status = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const timeval limit{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-      std::string reply;
-      char buffer[16384];
-      ssize_t n;
-      while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
-        reply.append(buffer, static_cast<std::size_t>(n));
-      if (reply.size() > 12) status = static_cast<int>(std::strtol(reply.c_str() + 9, nullptr, 10));
-    }
-  }
-  close(fd);
-  return status;
+  const std::string request = qlan::test::Request("GET " + target + " HTTP/1.0", {}, {}, "\r\n");
+  const int fd = qlan::test::Connect(port, ("127.0.0." + std::to_string(from)).c_str());
+  return qlan::test::StatusOf(qlan::test::Complete(fd, request, 20000));
 }
 
 }  // namespace

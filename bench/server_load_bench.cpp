@@ -35,95 +35,23 @@
 #include <thread>
 #include <vector>
 
-#include "app/byte_source.h"
-#include "net/base64.h"
-#include "records/replay.h"
 #include "server/entry_store.h"
+#include "unit/server/support/server_harness.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // One request on a fresh connection from loopback address 127.0.0.(1 + client % 250), as
-// players come from many addresses; the whole reply ("" on any failure or after 10 s).
+// players come from many addresses; what arrived within 10 s.
 std::string Exchange(int port, int client, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return "";
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<std::uint32_t>(client % 250));
-  std::string reply;
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bound && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    std::size_t sent = 0;
-    bool ok = true;
-    while (ok && sent < request.size()) {
-      const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0)
-        ok = false;
-      else
-        sent += static_cast<std::size_t>(n);
-    }
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (ok) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd p{fd, POLLIN, 0};
-      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
-        reply.clear();
-        break;
-      }
-      char buffer[16384];
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      reply.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  return reply;
+  const std::string from = "127.0.0." + std::to_string(1 + client % 250);
+  return qlan::test::Complete(qlan::test::Connect(port, from.c_str()), request, 10000);
 }
 
-// The tool's Base64 text: the tool's own encoder.
-std::string Base64Lines(const std::vector<unsigned char>& bytes) {
-  qlan::MemorySource source(bytes.data(), bytes.size());
-  const auto size = static_cast<std::int64_t>(bytes.size());
-  std::string text(static_cast<std::size_t>(qlan::Base64TextLength(size)), '\0');
-  return qlan::EncodeBase64Into(source, size, text.data()) ? text : std::string();
-}
-
-// A valid replay of the route with a payload of n bytes.
-std::vector<unsigned char> MakeReplay(std::uint32_t route, std::uint32_t time, std::size_t n) {
-  std::vector<unsigned char> r(qlan::kReplayHeaderSize + n, 0);
-  std::memcpy(r.data(), "QLNR", 4);
-  for (std::size_t i = 0; i < n; ++i)
-    r[qlan::kReplayHeaderSize + i] = static_cast<unsigned char>(i * 13 + time);
-  auto put = [&](std::size_t at, std::uint32_t v) {
-    for (std::size_t k = 0; k < 4; ++k) r[at + k] = static_cast<unsigned char>(v >> (24 - 8 * k));
-  };
-  put(4, time);
-  put(qlan::kReplayHeaderSize, time);  // a run is its route and payload: one of its own
-  put(8, 40000 + time);
-  put(12, route);
-  put(56, qlan::ReplayChecksum(route, 0, r.data() + qlan::kReplayHeaderSize, n));
-  put(60, static_cast<std::uint32_t>(n));
-  return r;
-}
-
-// The tool's entry request, byte for byte.
-std::string EntryRequest(const std::vector<unsigned char>& replay) {
-  std::string body =
-      "--------AaXx00\nContent-Disposition: form-data; "
-      "name=\"MAX_FILE_SIZE\"\n\n1048576\n--------AaXx00\n"
-      "Content-Disposition: form-data; name=\"frep\"; filename=\"tmp.qlx\"\n"
-      "Content-Type: application/octet-stream; Encoding: base64\n\n" +
-      Base64Lines(replay) + "\n--------AaXx00--";
-  return "POST http://ranking.quillane.example/sw/qlan/hsentry/0/ HTTP/1.1\nHost: "
-         "ranking.quillane.example\n"
-         "User-Agent: QuillaneTool/050702\nConnection: close\n"
-         "Content-Type: multipart/form-data; boundary=------AaXx00\nContent-Length: " +
-         std::to_string(body.size()) + "\n\n" + body + "\n\n";
+// A valid replay of the route with a payload of n bytes, one of its own for each time.
+std::string MakeReplay(std::uint32_t route, std::uint32_t time, std::uint32_t n) {
+  return qlan::test::RunOf(qlan::test::BlankRun(route, n), time, time);
 }
 
 // Rows as the server stores an entry, inserted one transaction each for the given time.
@@ -156,7 +84,7 @@ RawInserts InsertRaw(const std::string& path, const std::string& sync, double se
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (!result.failed && Clock::now() < end) {
     const auto k = static_cast<std::uint32_t>(result.rows);
-    const std::vector<unsigned char> replay = MakeReplay(710 + k % 40, 3600 + k, 2048);
+    const std::string replay = MakeReplay(710 + k % 40, 3600 + k, 2048);
     const std::string id = "raw-" + std::to_string(k);
     unsigned char digest[32] = {};
     std::memcpy(digest, &k, sizeof k);
@@ -237,8 +165,8 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-bool StatusIs(const std::string& reply, const char* status) {
-  return reply.compare(0, 12, std::string("HTTP/1.1 ") + status) == 0;
+bool StatusIs(const std::string& reply, int status) {
+  return qlan::test::StatusOf(reply) == status;
 }
 
 }  // namespace
@@ -283,16 +211,7 @@ int main(int argc, char** argv) {
   // scripts/serve: the front on a port that was free a moment ago, the server behind it.
   int frontPort = 0;
   if (!serve.empty()) {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-      frontPort = ntohs(addr.sin_port);
-    }
-    close(probe);
+    frontPort = qlan::test::FreePort();
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     setenv("QLAN_SERVER_PROGRAM", server.c_str(), 1);
     args = {serve, "--port",  std::to_string(frontPort), "--dir", folder + "/serve",
@@ -341,26 +260,26 @@ int main(int argc, char** argv) {
   // Every upload is another replay (routes and times change), so every one is a new entry.
   const auto upload = [](int c, long i) {
     const auto k = static_cast<std::uint32_t>(c * 1000000L + i);
-    return EntryRequest(MakeReplay(710 + k % 40, 3600 + k, 2048));
+    return qlan::test::EntryPost(MakeReplay(710 + k % 40, 3600 + k, 2048));
   };
 
   const std::string anchorRequest =
-      "GET /sw/qlan/nothing HTTP/1.1\r\nHost: ranking.quillane.example\r\nConnection: "
-      "close\r\n\r\n";
-  const std::string downloadRequest =
-      "GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1\r\nHost: "
-      "ranking.quillane.example\r\n"
-      "User-Agent: QuillaneTool/050702\r\nConnection: close\r\n\r\n";
+      qlan::test::Request("GET /sw/qlan/nothing HTTP/1.1",
+                          {"Host: ranking.quillane.example", "Connection: close"}, {}, "\r\n");
+  const std::string downloadRequest = qlan::test::Request(
+      "GET http://ranking.quillane.example/sw/qlan/score.dat HTTP/1.1",
+      {"Host: ranking.quillane.example", "User-Agent: QuillaneTool/050702", "Connection: close"},
+      {}, "\r\n");
   const Phase anchor = Run(
       port, clients, seconds, [&](int, long) -> const std::string& { return anchorRequest; },
-      [](const std::string& r) { return StatusIs(r, "404"); });
+      [](const std::string& r) { return StatusIs(r, 404); });
   const Phase uploadsPhase = Run(port, clients, seconds, upload, [](const std::string& r) {
-    return StatusIs(r, "200") && r.find("\n**ID:") != std::string::npos;
+    return StatusIs(r, 200) && r.find("\n**ID:") != std::string::npos;
   });
   const Phase downloads = Run(
       port, clients, seconds, [&](int, long) -> const std::string& { return downloadRequest; },
       [](const std::string& r) {
-        return StatusIs(r, "200") && r.size() > 10888 &&
+        return StatusIs(r, 200) && r.size() > 10888 &&
                r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
       });
 
@@ -371,7 +290,7 @@ int main(int argc, char** argv) {
         frontPort, clients, seconds,
         [&](int, long) -> const std::string& { return downloadRequest; },
         [](const std::string& r) {
-          return StatusIs(r, "200") && r.size() > 10888 &&
+          return StatusIs(r, 200) && r.size() > 10888 &&
                  r.compare(r.size() - 10888 - 4, 4, "\r\n\r\n") == 0;
         });
   }

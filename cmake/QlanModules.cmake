@@ -35,6 +35,11 @@ function(qlan_unit_tests name)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME unit_${name} COMMAND unit_${name})
   else()
-    gtest_discover_tests(unit_${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS unit)
+    # Suites whose name ends in Slow (floods, kills, the front under load) are labelled slow:
+    # scripts/check runs them, scripts/test leaves them out.
+    gtest_discover_tests(unit_${name} DISCOVERY_TIMEOUT 30 TEST_FILTER -*Slow.*
+                         PROPERTIES LABELS unit)
+    gtest_discover_tests(unit_${name} DISCOVERY_TIMEOUT 30 TEST_FILTER *Slow.*
+                         PROPERTIES LABELS slow TIMEOUT 180)
   endif()
 endfunction()

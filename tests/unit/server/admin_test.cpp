@@ -20,8 +20,8 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
     return test::Exchange(server.port(), "GET " + path + " HTTP/1.0\n\n");
   };
   const std::string replay = test::KnownFile("replays/good/r710.replay");
-  const std::string id = test::EntryIdIn(
-      test::BodyOf(test::Exchange(server.port(), test::ToolRequest(test::ReplayForm(replay)))));
+  const std::string id =
+      test::EntryIdIn(test::BodyOf(test::Exchange(server.port(), test::EntryPost(replay))));
   ASSERT_EQ(id.size(), 16u);
   const std::string table = test::BodyOf(get("/sw/qlan/score.dat"));
   const std::string page = "/sw/qlan/hsentry/1/?UNIQUE_ID=" + id;

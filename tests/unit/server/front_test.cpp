@@ -1,6 +1,6 @@
-// The service as scripts/serve runs it (nginx in front of the server): the tool's own download
-// and entry code through it in proxy mode, the headers browsers and caches read; the front's
-// copies while the server restarts, held heads and entry floods held off (slow).
+// deploy/nginx: the service as scripts/serve runs it (nginx in front of the server): the tool's
+// own download and entry code through it in proxy mode, the headers browsers and caches read;
+// the front's copies while the server restarts, held heads and entry floods held off (slow).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,7 +23,7 @@ class Front : public ::testing::Test {
  protected:
   void SetUp() override {
     if (access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "nginx is not installed";
-    port_ = test::RunningServer(folder_.Join("probe.db")).port();  // free a moment ago
+    port_ = test::FreePort();
     serve_ = std::make_unique<ChildProcess>(
         "env QLAN_SERVER_PROGRAM=" QLAN_SERVER_PROGRAM " " QLAN_SERVE_SCRIPT " --port " +
         std::to_string(port_) + " --dir " + folder_.Join("serve") + " -- --add-replay " +
@@ -37,6 +37,7 @@ class Front : public ::testing::Test {
   int port_ = -1;
   std::unique_ptr<ChildProcess> serve_;
 };
+class FrontSlow : public Front {};  // ctest label slow: scripts/check runs them
 
 TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   ASSERT_EQ(Download(), 0) << downloadStatusLine();
@@ -79,10 +80,9 @@ TEST_F(Front, TakesTheToolsDownloadAndEntryAndStopsCleanly) {
   EXPECT_LE(test::Occurrences(log, "\"GET /sw/qlan/score.dat"), 2u) << log;
 }
 
-// Run by scripts/check (ctest label slow), not by scripts/test: players opening entry pages
-// at the same moment, wave after wave, half with an identifier that is not there, while 60
-// addresses hold 32 unfinished heads each (limit_conn counts none of them).
-TEST_F(Front, DISABLED_EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
+// Players opening entry pages at the same moment, wave after wave, half with an identifier
+// that is not there, while 60 addresses hold 32 unfinished heads each (limit_conn counts none).
+TEST_F(FrontSlow, EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
   const std::string log = test::S(test::ReadAll(folder_.Join("serve/server.log")));
   const std::size_t as = log.find(" as ");
   ASSERT_NE(as, std::string::npos) << log;
@@ -118,9 +118,9 @@ TEST_F(Front, DISABLED_EntryPagesInWavesAreAnsweredAtOnceBesideHeldHeads) {
   for (const int fd : held) close(fd);
 }
 
-// Run by scripts/check: the server killed, the front answers from its copies until
-// scripts/serve has it back 2 s later, as systemd would.
-TEST_F(Front, DISABLED_ServesItsCopiesWhileTheServerRestarts) {
+// The server killed, the front answers from its copies until scripts/serve has it back 2 s
+// later, as systemd would.
+TEST_F(FrontSlow, ServesItsCopiesWhileTheServerRestarts) {
   const auto status = [this](const std::string& path) {
     return test::StatusOf(Exchange(port_, "GET /sw/qlan/" + path + " HTTP/1.0\n\n"));
   };
@@ -138,14 +138,13 @@ TEST_F(Front, DISABLED_ServesItsCopiesWhileTheServerRestarts) {
   EXPECT_EQ(status(entry), 404);
 }
 
-// Run by scripts/check (ctest label slow), not by scripts/test.
-TEST_F(Front, DISABLED_HoldsOffAnEntryFloodFromOneAddress) {
+TEST_F(FrontSlow, HoldsOffAnEntryFloodFromOneAddress) {
   // 30 different valid entries from one address in a row.
   const std::string replay = test::KnownFile("replays/good/r710.replay");
   int refused = 0;
   for (int i = 0; i < 30; ++i) {
-    const int status = test::StatusOf(Exchange(
-        port_, test::ToolRequest(test::ReplayForm(test::RunOf(replay, std::uint32_t(i) + 1)))));
+    const int status =
+        test::StatusOf(Exchange(port_, test::EntryPost(test::RunOf(replay, std::uint32_t(i) + 1))));
     EXPECT_TRUE(status == 200 || status == 429) << i << ": " << status;
     refused += status == 429;
   }

@@ -1,23 +1,27 @@
-// Entries through the service: the form, validation, storage, ranks, pages and the score
-// table; no network here.
+// Entries through the service: the form's fields, validation, storage, ranks, the entry's
+// page and the admission limits; over HTTP only for the limits.
 #include "server/ranking_service.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <set>
 
 #include "server/base64_decode.h"
 #include "server/entry_id.h"
-#include "server/multipart.h"
-#include "server/score_table.h"
 #include "unit/server/support/server_harness.h"
 
 namespace qlan::server {
 namespace {
 
+using test::BodyOf;
+using test::EntryRequest;
+using test::Exchange;
+using test::kDownload;
+using test::StatusOf;
+
 constexpr char kToolType[] = "multipart/form-data; boundary=------AaXx00";
-constexpr char kB[] = "multipart/form-data; boundary=b";
 
 std::string FormFor(const char* known) { return test::ReplayForm(test::KnownFile(known)); }
 
@@ -53,8 +57,7 @@ TEST_F(RankingServiceTest, StoresABatchTogetherOneEntryPerRunAndARefusalApart) {
 
 TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShowsItsPage) {
   const std::string replay = test::KnownFile("replays/good/r745.replay");
-  std::string slower = test::RunOf(replay, 1);
-  slower[7] = static_cast<char>(slower[7] + 1);  // one tick more
+  const std::string slower = test::RunOf(replay, 1, test::WordAt(replay, 4) + 1);  // a tick more
   StoredEntry second;
   StoredEntry stored;
   ASSERT_EQ(service_.AddReplay(slower, 1, &second), Outcome::kOk);
@@ -89,9 +92,6 @@ TEST_F(RankingServiceTest, StoresTheToolsFormRanksItByTimeWithinTheRouteAndShows
   EXPECT_NE(service_.EntryPage("").body.find("<title>エラー 404</title>"), std::string::npos);
 }
 
-// A part from its Content-Disposition value on.
-std::string Part(std::string_view rest) { return "--b\nContent-Disposition: " + std::string(rest); }
-
 TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
   const std::string good = test::Base64Lines(test::KnownFile("replays/good/r710.replay"));
   const std::string part = "--------AaXx00\nContent-Disposition: form-data; name=";
@@ -113,100 +113,13 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
   }
   std::string decoded;
   EXPECT_TRUE(DecodeBase64("TW\r\nFu\n+/+/TWE=", &decoded, 8) && decoded == "Man\xfb\xff\xbfMa");
-  // Forms refused whole: other types, bad boundaries, limits, cut or malformed parts.
-  const std::string b71(71, 'b');
-  std::string many;
-  for (std::size_t i = 0; i <= kMaxFormParts; ++i) many += Part("form-data; name=f\n\nv\n");
-  std::string manyLines = Part("form-data; name=x\n");
-  for (std::size_t i = 0; i < kMaxPartHeaderLines; ++i) manyLines += "X-A: 1\n";
-  std::vector<std::pair<std::string, std::string>> forms = {
-      {"text/plain", FormFor("replays/good/r710.replay")},
-      {kToolType, part + "\"frep\"\n\nQUJD\n"},
-      {"multipart/form-data; boundary=" + b71,
-       "--" + b71 + "\nContent-Disposition: form-data; name=frep\n\nv\n--" + b71 + "--"},
-      {kB, many + "--b--"},
-      {kB, manyLines + "\nv\n--b--"},
-      {kB, Part("form-data; name=x\nX: " + std::string(kMaxPartHeaderLine, 'a') + "\n\nv\n--b--")},
-      {kB, "--b\nContent-Type: text/plain\n\nx\n--b--"},
-      {kB, "--bX\nContent-Disposition: form-data; name=frep\n\nx\n--b--"}};
-  for (const std::string& type : test::Cases("multipart/form-data|multipart/form-data; boundary=|"
-                                             "multipart/form-data; boundary=\"b")) {
-    forms.emplace_back(type, Part("form-data; name=frep\n\nv\n--b--"));
-  }
-  for (const std::string& rest :
-       test::Cases("form-data\n\nx\n--b--|attachment; name=frep\n\nx\n--b--|"
-                   "form-data; name=\n\nx\n--b--|form-data; name=\"\"\n\nx\n--b--|"
-                   "form-data; name=frep\nbogus\n\nx\n--b--")) {
-    forms.emplace_back(kB, Part(rest));
-  }
-  for (const auto& [type, body] : forms) cases.emplace_back(type, body, Outcome::kBadForm);
+  cases.emplace_back("text/plain", FormFor("replays/good/r710.replay"), Outcome::kBadForm);
   for (const auto& [type, body, outcome] : cases) {
     const Reply reply = service_.PostEntry(type, body, 5);
     EXPECT_EQ(reply.outcome, outcome) << type << "\n" << body.substr(0, 200);
     EXPECT_EQ(reply.body.find("**ID:"), std::string::npos);
   }
   EXPECT_EQ(test::StoredCount(store_), 0u);
-}
-
-// Databases before digests and with digests of every header word: every entry stays, the
-// first copy of a run (route and payload) is found again, later copies stay entries.
-TEST(EntryStoreUpgrade, KeepsEveryEntryAndFindsARunByItsFirstCopy) {
-  const auto hex = [](const std::string& bytes) {
-    std::string out = "X'";
-    for (const char c : bytes)
-      out += "0123456789ABCDEF"[(c >> 4) & 15], out += "0123456789ABCDEF"[c & 15];
-    return out + "'";
-  };
-  std::string run = test::KnownFile("replays/good/r710.replay");
-  const std::string values = "('AAAAAAAAAAAAAAAA', 710, 1, 1, 1, " + hex(run) + "%), " +
-                             "('BBBBBBBBBBBBBBBB', 710, 1, 1, 2, " + hex((run[27] = 1, run)) +
-                             "%), ('CCCCCCCCCCCCCCCC', 745, 1, 1, 3, " +
-                             hex(test::KnownFile("replays/good/r745.replay")) + "%);";
-  const std::string columns =
-      "CREATE TABLE entries (id TEXT NOT NULL UNIQUE, route INTEGER NOT NULL CHECK (route BETWEEN"
-      " 710 AND 749), time_ticks INTEGER NOT NULL, distance INTEGER NOT NULL, created INTEGER NOT"
-      " NULL, replay BLOB NOT NULL";
-  const std::string note =
-      "gave 2 entries the digest of their route and payload; 1 later copies "
-      "of a run kept as entries without one (ranked and shown as before; a "
-      "new post of the run is answered with the first)";
-  for (const auto& [schema, digests, after] :
-       {std::tuple(");", "", note + "; entries can be withdrawn now"),
-        std::tuple(", digest BLOB UNIQUE, hidden INTEGER NOT NULL DEFAULT 0);",
-                   ", randomblob(32), 0", note)}) {
-    test::TempFolder folder;
-    const std::string path = folder.Join("old.db");
-    std::string sql = columns + schema;
-    sql += " INSERT INTO entries VALUES " + values;
-    for (std::size_t at; (at = sql.find('%')) != std::string::npos;) sql.replace(at, 1, digests);
-    sqlite3* old = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-    sqlite3_close(old);
-
-    EntryStore store;
-    std::string error;
-    ASSERT_TRUE(store.Open(path, false, &error)) << error;
-    EXPECT_EQ(store.UpgradeNote(), after);
-    RankingService service(store);
-    StoredEntry entry;
-    ASSERT_EQ(service.AddReplay((run[27] = 2, run), 9, &entry), Outcome::kOk);
-    EXPECT_EQ(entry.id, "AAAAAAAAAAAAAAAA");
-    EXPECT_EQ(test::StoredCount(store), 3u);
-    EXPECT_EQ(store.SetHidden("CCCCCCCCCCCCCCCC", true, "test", 9), StoreResult::kOk);
-    EXPECT_EQ(test::StoredCount(store), 2u);
-    store.Close();
-    ASSERT_TRUE(store.Open(path, false, &error)) << error;
-    EXPECT_EQ(store.UpgradeNote(), "");
-    store.Close();  // and it is marked as the ranking's now
-    ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
-    sqlite3_stmt* mark = nullptr;
-    sqlite3_prepare_v2(old, "PRAGMA application_id", -1, &mark, nullptr);
-    EXPECT_EQ(sqlite3_step(mark), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int64(mark, 0), 0x514C524B);  // "QLRK"
-    sqlite3_finalize(mark);
-    sqlite3_close(old);
-  }
 }
 
 // One run posted with each reserved header word changed is one entry.
@@ -221,36 +134,51 @@ TEST_F(RankingServiceTest, IsOneEntryWhateverItsReservedHeaderWordsSay) {
   EXPECT_EQ(ids.count(""), 0u);
 }
 
-TEST(ScoreTable, IsTheToolsEmptyTableWithoutEntriesAndHoldsTheBestInRankOrder) {
-  const std::vector<unsigned char> empty = BuildHighScoreFile({});
-  EXPECT_EQ(std::string(empty.begin(), empty.end()), test::KnownFile("highscore/empty-table.ee"));
-  EXPECT_EQ(BuildHighScoreFile(std::vector<RouteStanding>(40)), empty);
+// Two entries a day from an address: a repost of one is not a third, a third is refused
+// before its body with the time it may come, and the count holds at the insert too.
+TEST(RankingServiceLimits, AnAddressStoresItsDaysEntriesThenWaits) {
+  test::TempFolder folder;
+  test::RunningServer server(folder.Join("ranking.db"), {}, {2});
+  const auto post = [&](std::uint32_t time) { return Exchange(server.port(), EntryRequest(time)); };
+  const std::string id = test::EntryIdIn(BodyOf(post(1)));
+  EXPECT_EQ(test::EntryIdIn(BodyOf(post(1))), id);
+  EXPECT_EQ(StatusOf(post(2)), 200);
+  const std::string refused = post(3);
+  EXPECT_EQ(StatusOf(refused), 429);
+  EXPECT_NE(refused.find("\r\nRetry-After: 864"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("(JST) から受け付けます。"), std::string::npos) << refused;
+  RankingService direct(server.store(), {2});
+  StoredEntry entry;
+  EXPECT_EQ(direct.AddReplay(test::RunOf(test::KnownFile("replays/good/r712.replay"), 4),
+                             NowSeconds(), &entry, "127.0.0.1"),
+            Outcome::kTooManyEntries);
+  EXPECT_EQ(test::StoredCount(server.store()), 2u);
+}
 
-  std::vector<RouteStanding> routes(40);
-  routes[1].count = 17;
-  for (int i = 0; i < 16; ++i) {
-    routes[1].best.push_back({std::string(15, static_cast<char>('a' + i)) + "Z", 0,
-                              7384u + static_cast<std::uint32_t>(i), 45678, 0x5F5E1000});
+// On a nearly full file system entries get 507 and one log line; pages are served.
+TEST(RankingServiceLimits, EntriesWaitForFreeSpaceAndPagesGoOn) {
+  test::TempFolder folder;
+  const std::string disk = folder.Join("small");
+  if (geteuid() != 0 || mkdir(disk.c_str(), 0700) != 0 ||
+      mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8m") != 0) {
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
   }
-  routes[39].count = 1;
-  routes[39].best.push_back({"ABCDEFGHIJKLMNOP", 0, 0, 0, 0});
-  const std::vector<unsigned char> table = BuildHighScoreTable(routes);
-  ASSERT_EQ(table.size(), 10884u);
-  const auto bytes = [&](std::size_t at, std::size_t n) {
-    return std::string(table.begin() + static_cast<long>(at),
-                       table.begin() + static_cast<long>(at + n));
+  const std::unique_ptr<const char, void (*)(const char*)> unmount(
+      disk.c_str(), [](const char* path) { umount2(path, MNT_DETACH); });
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  const auto log = [&](std::string_view line) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    lines.emplace_back(line);
   };
-  // Little-endian words 17, 45,678 (0xB26E), 7,384 (0x1CD8), 0x5F5E1000, then the slots.
-  const std::size_t b = 4 + 272;
-  EXPECT_EQ(bytes(b, 32), std::string("\x11\0\0\0\x6E\xB2\0\0\xD8\x1C\0\0\x00\x10\x5E\x5F", 16) +
-                              "aaaaaaaaaaaaaaaZ");
-  EXPECT_EQ(bytes(b + 256, 16), "pppppppppppppppZ");
-  // The leading word, the empty neighbours, the last block with one slot used.
-  EXPECT_EQ(bytes(0, 20), std::string("\0\0\0\0\0\0\0\0\0\0\0\0\xFF\xFF\xFF\xFF\0\0\0\0", 20));
-  EXPECT_EQ(bytes(4 + 272 * 2 + 8, 4), "\xFF\xFF\xFF\xFF");
-  const std::size_t last = 4 + 272 * 39;
-  EXPECT_EQ(bytes(last, 272), std::string("\x01", 1) + std::string(15, '\0') + "ABCDEFGHIJKLMNOP" +
-                                  std::string(240, '\0'));
+  test::RunningServer server(disk + "/ranking.db", {}, {0, 16 << 20, disk, log});
+  for (const std::uint32_t time : {1u, 2u})
+    EXPECT_EQ(StatusOf(Exchange(server.port(), EntryRequest(time))), 507);
+  EXPECT_EQ(StatusOf(Exchange(server.port(), kDownload)), 200);
+  EXPECT_EQ(StatusOf(Exchange(server.port(), "GET /sw/qlan/ HTTP/1.0\n\n")), 200);
+  server.Stop();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("below the floor of 16 MB"), std::string::npos) << lines[0];
 }
 
 }  // namespace

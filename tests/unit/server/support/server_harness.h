@@ -13,11 +13,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sqlite3.h>
 
 #include "app/text.h"
 #include "records/replay.h"
@@ -128,6 +131,17 @@ inline int Connect(int port, const char* from = "127.0.0.1", int receiveBuffer =
   return -1;
 }
 
+// A port of 127.0.0.1 that was free a moment ago, or -1.
+inline int FreePort() {
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof addr;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+  close(fd);
+  return bound ? ntohs(addr.sin_port) : -1;
+}
+
 // Sends the rest of a request over an open connection (closed here) and reads until the
 // peer closes or timeoutMs pass: what arrived.
 inline std::string Complete(int fd, std::string_view rest, int timeoutMs = 5000) {
@@ -181,22 +195,113 @@ inline std::string KnownFile(const std::string& relative) {
 }
 inline std::string ReplayForm(std::string_view replay) { return ToolForm(Base64Lines(replay)); }
 
-// A valid run of its own for each n (a run is its route and payload): the replay with the
-// payload's first word n (declared, the bytes there) and its checksum made anew.
-inline std::string RunOf(std::string replay, std::uint32_t n) {
-  const auto word = [&](std::size_t at) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(replay[at + i]);
-    return v;
-  };
-  const auto put = [&](std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i) replay[at + i] = static_cast<char>(v >> (24 - 8 * i));
-  };
-  put(kReplayHeaderSize, n);
-  put(60, std::max(word(60), 4u));
+// A replay's header word at byte at (big-endian, as the game writes them), read and set.
+inline std::uint32_t WordAt(std::string_view replay, std::size_t at) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(replay[at + i]);
+  return v;
+}
+inline void PutWord(std::string* replay, std::size_t at, std::uint32_t v) {
+  for (std::size_t i = 0; i < 4; ++i) (*replay)[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+// The replay builder. A valid run of its own for each n (a run is its route and payload): the
+// replay with the payload's first word n (declared, the bytes there), the time word time when
+// not 0, and the game's checksum made anew.
+inline std::string RunOf(std::string replay, std::uint32_t n, std::uint32_t time = 0) {
+  PutWord(&replay, kReplayHeaderSize, n);
+  PutWord(&replay, 60, std::max(WordAt(replay, 60), 4u));
+  if (time != 0) PutWord(&replay, 4, time);
   const auto* payload = reinterpret_cast<const unsigned char*>(replay.data()) + kReplayHeaderSize;
-  put(56, ReplayChecksum(word(12), word(52), payload, word(60)));
+  PutWord(&replay, 56,
+          ReplayChecksum(WordAt(replay, 12), WordAt(replay, 52), payload, WordAt(replay, 60)));
   return replay;
+}
+// A run of the route with a payload of size bytes, for RunOf (no known file at hand).
+inline std::string BlankRun(std::uint32_t route, std::uint32_t size) {
+  std::string replay = "QLNR" + std::string(kReplayHeaderSize - 4, '\0') + Pattern(size);
+  PutWord(&replay, 12, route);
+  PutWord(&replay, 60, size);
+  return replay;
+}
+
+// The request builder: the request line, each header, an empty line, the body; LF line ends
+// as the tool writes them, or CR LF as other clients do.
+inline std::string Request(std::string_view line, std::initializer_list<std::string_view> headers,
+                           std::string_view body = {}, std::string_view eol = "\n") {
+  std::string text(line);
+  for (const std::string_view header : headers) text.append(eol).append(header);
+  return text.append(eol).append(eol).append(body);
+}
+inline std::string WithLineEnds(std::string text, std::string_view eol) {
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += eol.size())
+    text.replace(at, 1, eol);
+  return text;
+}
+// The tool's entry request around a replay, byte for byte (two LFs after the form), or the
+// same with every line end CR LF.
+inline std::string EntryPost(
+    std::string_view replay,
+    std::string_view target = "http://ranking.quillane.example/sw/qlan/hsentry/0/",
+    std::string_view eol = "\n") {
+  const std::string form = WithLineEnds(ReplayForm(replay), eol);
+  return Request("POST " + std::string(target) + " HTTP/1.1",
+                 {"Host: ranking.quillane.example", "User-Agent: QuillaneTool/050702",
+                  "Connection: close", "Content-Type: multipart/form-data; boundary=------AaXx00",
+                  "Content-Length: " + std::to_string(form.size())},
+                 form + std::string(eol) + std::string(eol), eol);
+}
+inline constexpr char kDownload[] = "GET /sw/qlan/score.dat HTTP/1.0\n\n";
+// The tool's entry of a valid run of R 712 of its own for each time, taking that many ticks.
+inline std::string EntryRequest(std::uint32_t time) {
+  return EntryPost(RunOf(KnownFile("replays/good/r712.replay"), time, time));
+}
+
+// Runs sql on the database at path (made when missing): the first column of its rows, or
+// "error: " and SQLite's message.
+inline std::string Sql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string rows;
+  const auto row = [](void* out, int, char** values, char**) {
+    *static_cast<std::string*>(out) += values[0] ? values[0] : "";
+    return 0;
+  };
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK ||
+      sqlite3_exec(db, sql.c_str(), row, &rows, nullptr) != SQLITE_OK)
+    rows = "error: " + std::string(sqlite3_errmsg(db));
+  sqlite3_close(db);
+  return rows;
+}
+
+// The write lock held by another connection, as a backup or sqlite3 by hand holds it.
+class HeldWriteLock {
+ public:
+  explicit HeldWriteLock(const std::string& path)
+      : held_(sqlite3_open(path.c_str(), &db_) == SQLITE_OK &&
+              sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {}
+  ~HeldWriteLock() { sqlite3_close(db_); }  // rolls back
+  bool held() const { return held_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  bool held_;
+};
+
+// count requests at once, request(i) from 127.0.0.(2 + i % 8): each reply and its time in ms.
+template <typename MakeRequest>
+inline std::vector<std::pair<std::string, long>> AtOnce(int port, std::uint32_t count,
+                                                        MakeRequest request) {
+  std::vector<std::pair<std::string, long>> replies(count);
+  std::vector<std::thread> clients;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    clients.emplace_back([&, i] {
+      const std::string& text = request(i);
+      const auto start = Clock::now();
+      const int fd = Connect(port, ("127.0.0." + std::to_string(2 + i % 8)).c_str());
+      replies[i] = {Complete(fd, text, 12000), static_cast<long>(MsSince(start))};
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  return replies;
 }
 
 // The identifier on the "**ID:" line of a reply or page; "" when there is none.
