@@ -34,7 +34,7 @@ std::string Page(std::string_view title, const HtmlWriter& content,
   page.Append(content).Raw("</main>\n");
   if (!links.empty()) {
     page.Raw("<nav aria-label=\"ページ移動\"><ul>\n");
-    for (const auto& [href, text] : links) page.Raw("<li>").Link(href, text).Raw("</li>\n");
+    for (const NavLink& link : links) page.Raw("<li>").Link(link.href, link.text).Raw("</li>\n");
     page.Raw("</ul></nav>\n");
   }
   return std::move(page.Raw("</body>\n</html>\n")).Take();
