@@ -83,7 +83,7 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
 
   // A reason stored raw (as an older version did) cannot forge a line or drive the terminal;
   // a read-only copy in a read-only folder is read as it is, nothing made beside it.
-  ASSERT_EQ(server.store().SetHidden(id, true, "a\x1b[2J\r\nreturned\xc2\x9b", 9),
+  ASSERT_EQ(server.store().SetHidden(id, true, "a\x1b[2J\r\nreturned\xc2\x80\xc2\x9f", 9),
             StoreResult::kOk);
   server.Stop();
   const std::string user = test::AsUnprivileged(), readOnly = folder.Join("ro/ranking.db");
@@ -94,7 +94,7 @@ TEST(Admin, ChangesFromAnotherProcessReachTheRunningServersTableAndPages) {
   chmod(folder.Join("ro").c_str(), 0555);
   test::ChildProcess show(user + " " QLAN_SERVER_PROGRAM " admin --db " + readOnly + " show " + id);
   EXPECT_EQ(show.Stop(0), 0) << show.output();
-  EXPECT_NE(show.output().find("withdrawn: a\\x1b[2J\\x0d\\x0areturned\\xc2\\x9b\n"),
+  EXPECT_NE(show.output().find("withdrawn: a\\x1b[2J\\x0d\\x0areturned\\xc2\\x80\\xc2\\x9f\n"),
             std::string::npos)
       << show.output();
   EXPECT_FALSE(std::filesystem::exists(readOnly + "-shm"));

@@ -43,7 +43,10 @@ class RankingPages : public ::testing::Test {
 TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPage) {
   const StoredEntry slow = Put(713, 500, 10), far = Put(713, 400, 20), near = Put(713, 400, 10),
                     later = Put(713, 400, 20), fast = Put(713, 300, 1);
-  for (std::uint32_t i = 0; i < 101; ++i) Put(712, 1000 + i, 5);
+  std::string fiftieth;  // of R 712
+  for (std::uint32_t i = 0; i < 101; ++i) {
+    if (const StoredEntry e = Put(712, 1000 + i, 5); i == 49) fiftieth = e.id;
+  }
   const std::string page = Get("/sw/qlan/ranking/713/").body;
   std::vector<std::size_t> at;
   for (const StoredEntry* e : {&fast, &far, &later, &near, &slow}) at.push_back(page.find(e->id));
@@ -53,6 +56,10 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
             std::string::npos);
 
   const std::string rank = "<td class=\"num\">";
+  // The entry page: five entries above it and five below.
+  const std::string around = service_.EntryPage(fiftieth).body;
+  for (const char* n : {"45", "55"}) EXPECT_NE(around.find(rank + n + "</td>"), std::string::npos);
+  for (const char* n : {"44", "56"}) EXPECT_EQ(around.find(rank + n + "</td>"), std::string::npos);
   // path, page, status, a text that must be there, one that must not.
   const std::tuple<std::string, std::string, int, std::string, std::string> cases[] = {
       {"/sw/qlan/", "page=x", 200,
@@ -62,6 +69,7 @@ TEST_F(RankingPages, RankShorterTimeThenLongerDistanceThenEarlierEntryFiftyToAPa
       {"/sw/qlan/ranking/712/", "page=2", 200, rank + "51</td>", rank + "50</td>"},
       {"/sw/qlan/ranking/712/", "page=2", 200, "/712/\">前のページ", rank + "101</td>"},
       {"/sw/qlan/ranking/712/", "page=3", 200, rank + "101</td>", "次のページ"},
+      {"/sw/qlan/ranking/712/", "page=2", 200, "101 件中 51〜100 位（ページ 2 / 3）", "〜101"},
       {"/sw/qlan/ranking/711/", "", 200, "まだエントリーがありません", "<table>"},
       {"/sw/qlan/ranking/710/", "", 200, "次のルート（R 711）", "前のルート"},
       {"/sw/qlan/ranking/749/", "", 200, "前のルート（R 748）", "次のルート"},

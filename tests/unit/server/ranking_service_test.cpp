@@ -103,7 +103,10 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
       {kToolType, part + "\"frep\"\n\n" + end, Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/bad-checksum-r710.replay"), Outcome::kInvalidReplay},
       {kToolType, FormFor("replays/bad/huge-length-r710.replay"), Outcome::kInvalidReplay},
-      {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge}};
+      {kToolType, std::string(kMaxEntryBody + 1, 'x'), Outcome::kBodyTooLarge},
+      // A text that decodes to more than the longest replay.
+      {kToolType, part + "\"frep\"\n\n" + std::string(kMaxEntryTextLength + 4, 'A') + end,
+       Outcome::kBadBase64}};
   // Base64 text: the alphabet, groups, padding, blanks; one with a single pad sign decodes.
   for (const std::string& text : test::Cases("QUJD!!!!|QUJ|Q===|=QUJ|QU=D|QUI=QUJD|QUI==|QU D")) {
     std::string form = part + "\"frep\"\n\n";
@@ -117,8 +120,13 @@ TEST_F(RankingServiceTest, RefusesBadFormsAndReplaysAndStoresNothing) {
   for (const auto& [type, body, outcome] : cases) {
     const Reply reply = service_.PostEntry(type, body, 5);
     EXPECT_EQ(reply.outcome, outcome) << type << "\n" << body.substr(0, 200);
+    EXPECT_EQ(HttpStatus(reply.outcome), outcome == Outcome::kInvalidReplay  ? 422
+                                         : outcome == Outcome::kBodyTooLarge ? 413
+                                                                             : 400);
     EXPECT_EQ(reply.body.find("**ID:"), std::string::npos);
   }
+  StoredEntry none;
+  EXPECT_EQ(HttpStatus(service_.AddReplay(std::string(kMaxReplayBytes + 1, 'x'), 5, &none)), 413);
   EXPECT_EQ(test::StoredCount(store_), 0u);
 }
 
