@@ -6,7 +6,6 @@
 
 #include "server/labels.h"
 #include "server/score_table.h"
-#include "server/standings.h"
 #include "unit/server/support/server_harness.h"
 
 namespace qlan::server {
@@ -26,7 +25,7 @@ class RankingPages : public ::testing::Test {
                   distance, 1700000000};
     const Sha256Digest digest{static_cast<unsigned char>(count_),
                               static_cast<unsigned char>(count_ >> 8)};
-    EXPECT_EQ(writer_->Add(&e, "replay " + n, digest), StoreResult::kOk);
+    EXPECT_EQ(store_.Add(&e, "replay " + n, digest), StoreResult::kOk);
     return e;
   }
   Reply Get(const std::string& path, std::string_view query = "") {
@@ -36,7 +35,6 @@ class RankingPages : public ::testing::Test {
   test::TempFolder folder_;
   EntryStore store_;
   RankingService service_{store_};
-  EntryStore* writer_ = &store_;
   unsigned count_ = 0;
 };
 
@@ -117,51 +115,6 @@ TEST_F(RankingPages, AWithdrawnEntryLeavesTheTablePagesAndDownloadUntilItReturns
   EXPECT_TRUE(replay.read && replay.read(2, bytes.data() + 2, bytes.size() - 2));
   EXPECT_EQ(std::tie(bytes, replay.fileName, replay.contentType),
             std::tie("??play 1", "r745.replay", "application/octet-stream"));
-}
-
-// The standings in memory against the database's own ranking, while another connection
-// adds entries (many at first, then a few) and withdraws and returns them.
-TEST_F(RankingPages, StandingsAgreeWithTheDatabaseThroughAnotherConnectionsChanges) {
-  EntryStore other;
-  std::string error;
-  ASSERT_TRUE(other.Open(folder_.Join("ranking.db"), false, &error)) << error;
-  writer_ = &other;
-  Standings standings(store_);
-  std::vector<std::string> ids;
-  const auto ranked = [](const std::vector<StoredEntry>& rows) {
-    std::string text;
-    for (const StoredEntry& e : rows) text += e.id + " " + std::to_string(e.timeTicks) + ",";
-    return text;
-  };
-  const auto agree = [&] {
-    std::vector<RouteStanding> sql, memory;
-    ASSERT_EQ(store_.Standings(&sql), StoreResult::kOk);
-    ASSERT_EQ(standings.Best(&memory), StoreResult::kOk);
-    for (std::size_t r = 0; r < sql.size(); ++r) {
-      EXPECT_EQ(std::tuple(sql[r].count, ranked(sql[r].best)),
-                std::tuple(memory[r].count, ranked(memory[r].best)));
-    }
-    for (const std::string& id : ids) {
-      StoredEntry a, b;
-      std::uint32_t rank[2], count[2];
-      std::vector<StoredEntry> around[2];
-      ASSERT_EQ(store_.Find(id, &a, &rank[0], &count[0], &around[0], 3), StoreResult::kOk);
-      ASSERT_EQ(standings.Find(id, &b, &rank[1], &count[1], &around[1], 3), StoreResult::kOk);
-      EXPECT_EQ(std::tuple(rank[0], count[0], ranked(around[0]), a.hidden),
-                std::tuple(rank[1], count[1], ranked(around[1]), b.hidden));
-    }
-  };
-  const auto add = [&](std::uint32_t n) {
-    for (std::uint32_t i = 0; i < n; ++i) ids.push_back(Put(713 - i % 2, i % 5, i % 3).id);
-  };
-  add(60);
-  agree();
-  for (std::size_t i = 0; i < 12; i += 2) other.SetHidden(ids[i], true, "test", 1);
-  agree();
-  add(4);
-  other.SetHidden(ids[2], false, "test", 2);
-  other.SetHidden(ids[3], true, "test", 2);
-  agree();
 }
 
 }  // namespace
