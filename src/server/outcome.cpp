@@ -1,6 +1,8 @@
 // The server's outcomes as HTTP statuses and page texts, and the store's results as outcomes.
 #include "server/outcome.h"
 
+#include "server/entry_store.h"
+
 namespace qlan::server {
 namespace {
 

@@ -3,9 +3,9 @@
 #pragma once
 #include <string_view>
 
-#include "server/entry_store.h"
-
 namespace qlan::server {
+
+enum class StoreResult;  // the store's (entry_store.h)
 
 enum class Outcome {
   kOk,
