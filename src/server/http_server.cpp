@@ -377,7 +377,7 @@ MHD_Result RankingHttpServer::State::Handle(MHD_Connection* c, Request& r, const
         const char* value = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
         return std::string_view(value == nullptr ? "" : value);
       };
-      return Respond(c, r, service.Read(path, argument(kEntryIdField), RawQuery(r.target)));
+      return Respond(c, r, service.Read(*route, path, argument(kEntryIdField), RawQuery(r.target)));
     }
     if (!entry) return Respond(c, r, ErrorReply(Outcome::kNotFound));
     return EndEntry(c, r);

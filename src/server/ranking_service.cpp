@@ -252,8 +252,12 @@ Reply RankingService::ReplayFile(std::string_view id) {
 Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
                            std::string_view query) {
   const Route* route = FindRoute("GET", path);
-  if (route == nullptr) return ErrorReply(Outcome::kNotFound);
-  switch (route->kind) {
+  return route == nullptr ? ErrorReply(Outcome::kNotFound) : Read(*route, path, uniqueId, query);
+}
+
+Reply RankingService::Read(const Route& route, std::string_view path, std::string_view uniqueId,
+                           std::string_view query) {
+  switch (route.kind) {
     case RouteKind::kScoreTable:
       return ScoreTable();
     case RouteKind::kEntryPage:
@@ -261,10 +265,10 @@ Reply RankingService::Read(std::string_view path, std::string_view uniqueId,
     case RouteKind::kIndex:
       return Index();
     case RouteKind::kRanking:
-      return RoutePage(RouteRest(*route, path), query);
+      return RoutePage(RouteRest(route, path), query);
     case RouteKind::kReplay:
-      return ReplayFile(RouteRest(*route, path));
-    case RouteKind::kEntryPost:  // not a GET: FindRoute gives it to POST alone
+      return ReplayFile(RouteRest(route, path));
+    case RouteKind::kEntryPost:  // posted (PostEntry), never read
       break;
   }
   return ErrorReply(Outcome::kNotFound);

@@ -13,6 +13,7 @@
 #include "net/upload.h"
 #include "server/entry_store.h"
 #include "server/outcome.h"
+#include "server/site.h"
 #include "server/standings.h"
 
 namespace qlan::server {
@@ -87,6 +88,9 @@ class RankingService {
   // query's field of that name; query is the query text as received, of which a route's
   // ranking takes nothing but "page=N" in plain digits.
   Reply Read(std::string_view path, std::string_view uniqueId, std::string_view query);
+  // The same for a request whose route the caller has found already (FindRoute).
+  Reply Read(const Route& route, std::string_view path, std::string_view uniqueId,
+             std::string_view query);
 
  private:
   Reply Index();
